@@ -1,0 +1,76 @@
+// Array arguments and results: the ndarray check, coercion and typed buffers.
+//
+// Every pointer a kernel receives comes from an `Array`: a reference to the array object together
+// with its buffer, requested through the buffer protocol as C-contiguous memory of the exact
+// element type and checked against the counts the kernel is told.  Whatever an argument's
+// `flags`, `dtype` or `shape` attributes claim, a kernel cannot read or write outside a buffer.
+#pragma once
+
+#include "frame.hpp"
+
+#include <initializer_list>
+
+namespace evo {
+
+enum class Elem { f64, i32 };
+
+class Array {
+public:
+    Array() noexcept = default;
+    ~Array() { reset(); }
+    Array(Array&& o) noexcept;
+    Array& operator=(Array&& o) noexcept;
+    Array(const Array&) = delete;
+    Array& operator=(const Array&) = delete;
+
+    // The argument coerced as documented: C-contiguous first (np.ascontiguousarray), then the
+    // element type (astype(float) or astype(np.int32)), each only when needed; then its buffer.
+    static Array coerce(PyObject* obj, Elem elem, int ndim);
+    // np.empty(shape, dtype=float or np.int32), through the module global np.
+    static Array empty(std::initializer_list<Py_ssize_t> shape, Elem elem);
+    // A new C-contiguous float64 array holding a copy of `src`.
+    static Array copy_of(const Array& src);
+
+    explicit operator bool() const noexcept { return bool(ref_); }
+    PyObject* obj() const noexcept { return ref_.get(); }
+    Py_ssize_t dim(int axis) const noexcept { return view_.shape[axis]; }
+
+    // The data of a (rows x cols) matrix or an n-vector, after checking that the buffer has
+    // exactly that shape.  The mutable forms need an array that this call made.
+    const double* matrix(Py_ssize_t rows, Py_ssize_t cols) const { return (const double*)data(rows, cols, 2); }
+    const double* vector(Py_ssize_t n) const { return (const double*)data(n, 0, 1); }
+    const int* ivector(Py_ssize_t n) const { return (const int*)data(n, 0, 1); }
+    double* out_matrix(Py_ssize_t rows, Py_ssize_t cols);
+    double* out_vector(Py_ssize_t n);
+
+    // Hands the array to the caller (the buffer is released first).
+    PyObject* release();
+
+private:
+    void acquire(Ref obj, Elem elem, int ndim, bool writable);
+    bool try_fast_view(PyObject* obj, Elem elem, int ndim);
+    const void* data(Py_ssize_t n0, Py_ssize_t n1, int ndim) const;
+    void reset() noexcept;
+
+    Ref ref_;
+    Py_buffer view_{};
+    bool held_ = false;
+    bool writable_ = false;
+};
+
+// The ndarray check: an instance of numpy.ndarray (subclasses pass) whose `ndim` equals `ndim`;
+// otherwise the module error `msg`.  `ndim` is not read when the instance test fails.
+void require_ndarray(PyObject* obj, int ndim, int msg);
+bool is_ndarray(PyObject* obj) noexcept;
+
+// obj.shape[axis], as a count.
+Py_ssize_t shape_at(PyObject* obj, int axis);
+// obj.ndim != ndim, with the attribute read through the interpreter.
+bool ndim_differs(PyObject* obj, int ndim);
+// len(obj)
+Py_ssize_t length(PyObject* obj);
+
+// np.min(a, 0) or np.max(a, 0)
+Ref reduce_axis0(PyObject* a, bool maximum);
+
+}  // namespace evo

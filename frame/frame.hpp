@@ -1,0 +1,205 @@
+// The module frame: everything an evocore extension module shares with the others.
+//
+// A module describes itself with one `evo::Module` (name, parameters and defaults, messages,
+// built-ins, docstring and the body of its one function) and exports it with EVOCORE_MODULE.
+// The frame does the rest: multi-phase initialisation, argument binding, the traceback entry of
+// a failing call and the translation of C++ failures into Python exceptions.
+//
+// Inside a function body every failure is a C++ exception: a Python exception is set first, then
+// `evo::PyException` is thrown and caught at the function boundary.  Bodies therefore read as a
+// straight sequence of checks, and every reference they hold is released on the way out.
+#pragma once
+
+#define PY_SSIZE_T_CLEAN
+#include <Python.h>
+
+#include <cstddef>
+#include <cstdint>
+#include <utility>
+
+namespace evo {
+
+// ---------------------------------------------------------------------------------------------
+// Errors
+
+// A Python exception is pending; unwinds to the function boundary.
+struct PyException {};
+
+[[noreturn]] inline void rethrow() { throw PyException{}; }
+
+// A new reference, or the pending exception.
+inline PyObject* check(PyObject* p) {
+    if (p == nullptr) rethrow();
+    return p;
+}
+
+// A C-API status (-1 on failure) or truth value (-1 on failure).
+inline int check(int status) {
+    if (status < 0) rethrow();
+    return status;
+}
+
+// Raises the module's RuntimeError with message `msg` (an index into Module::messages).
+[[noreturn]] void fail(int msg);
+
+// ---------------------------------------------------------------------------------------------
+// Owning reference
+
+class Ref {
+public:
+    Ref() noexcept = default;
+    Ref(std::nullptr_t) noexcept {}
+    ~Ref() { Py_XDECREF(p_); }
+    Ref(const Ref& o) noexcept : p_(o.p_) { Py_XINCREF(p_); }
+    Ref(Ref&& o) noexcept : p_(o.p_) { o.p_ = nullptr; }
+    Ref& operator=(Ref o) noexcept {
+        std::swap(p_, o.p_);
+        return *this;
+    }
+
+    // Takes over a new reference; throws when it is null (the call that made it failed).
+    static Ref steal(PyObject* p) { return Ref(check(p)); }
+    // Takes over a reference that may be null without an error (optional look-ups).
+    static Ref steal_or_null(PyObject* p) noexcept { return Ref(p); }
+    // Adds a reference to a borrowed object.
+    static Ref borrow(PyObject* p) noexcept {
+        Py_XINCREF(p);
+        return Ref(p);
+    }
+
+    PyObject* get() const noexcept { return p_; }
+    PyObject* release() noexcept { return std::exchange(p_, nullptr); }
+    explicit operator bool() const noexcept { return p_ != nullptr; }
+    bool is_none() const noexcept { return p_ == Py_None; }
+
+private:
+    explicit Ref(PyObject* p) noexcept : p_(p) {}
+    PyObject* p_ = nullptr;
+};
+
+// ---------------------------------------------------------------------------------------------
+// Small object protocol helpers (all throw on failure)
+
+inline Ref getattr(PyObject* o, PyObject* name) { return Ref::steal(PyObject_GetAttr(o, name)); }
+inline Ref getitem(PyObject* o, PyObject* key) { return Ref::steal(PyObject_GetItem(o, key)); }
+inline bool truth(PyObject* o) { return check(PyObject_IsTrue(o)) != 0; }
+inline bool not_equal(PyObject* a, PyObject* b) {
+    return check(PyObject_RichCompareBool(a, b, Py_NE)) != 0;
+}
+inline bool less_equal(PyObject* a, PyObject* b) {
+    return check(PyObject_RichCompareBool(a, b, Py_LE)) != 0;
+}
+inline Ref integer(Py_ssize_t v) { return Ref::steal(PyLong_FromSsize_t(v)); }
+
+// f(args...) with positional arguments only.
+template <class... A>
+Ref call(PyObject* f, A... args) {
+    PyObject* argv[] = {nullptr, args...};
+    return Ref::steal(PyObject_Vectorcall(f, argv + 1, sizeof...(A) | PY_VECTORCALL_ARGUMENTS_OFFSET,
+                                          nullptr));
+}
+
+// o.name(args...)
+template <class... A>
+Ref call_method(PyObject* o, PyObject* name, A... args) {
+    PyObject* argv[] = {o, args...};
+    return Ref::steal(
+        PyObject_VectorcallMethod(name, argv, (1 + sizeof...(A)) | PY_VECTORCALL_ARGUMENTS_OFFSET, nullptr));
+}
+
+// A row or column count handed to a kernel: a 32-bit signed integer, else OverflowError.
+int to_int(Py_ssize_t count);
+
+// ---------------------------------------------------------------------------------------------
+// Interned names and constants shared by the modules (made in module execution, kept for life)
+
+struct Names {
+    PyObject *ndim, *shape, *flags, *C_CONTIGUOUS, *dtype, *astype, *ascontiguousarray, *empty, *int32,
+        *copy, *min, *max, *np, *dtype_kw;
+};
+extern Names names;
+
+struct Constants {
+    PyObject *zero, *one, *two;
+};
+extern Constants constants;
+
+// The module global `np`: the module's dictionary first, then the built-ins, else NameError.
+Ref np();
+// An attribute of `np`, e.g. np_attr(names.min) for np.min.
+Ref np_attr(PyObject* name);
+
+// numpy.ndarray, kept from the type check of module execution.
+PyTypeObject* ndarray_type();
+
+// ---------------------------------------------------------------------------------------------
+// Parameters and argument binding
+
+struct Default {
+    enum Kind { Required, None, False, Int, Float, Str } kind = Required;
+    long i = 0;
+    double d = 0.0;
+    const char* s = nullptr;
+};
+
+struct Param {
+    const char* name;
+    Default value;
+};
+
+inline constexpr Param required(const char* name) { return {name, {Default::Required}}; }
+inline constexpr Param optional(const char* name) { return {name, {Default::None}}; }
+inline constexpr Param optional_false(const char* name) { return {name, {Default::False}}; }
+inline constexpr Param optional_int(const char* name, long v) { return {name, {Default::Int, v}}; }
+inline constexpr Param optional_float(const char* name, double v) {
+    return {name, {Default::Float, 0, v}};
+}
+inline constexpr Param optional_str(const char* name, const char* v) {
+    return {name, {Default::Str, 0, 0.0, v}};
+}
+
+inline constexpr int kMaxParams = 8;
+
+// The bound arguments of one call, in declaration order; each slot holds a reference.
+class Args {
+public:
+    PyObject* operator[](int i) const noexcept { return v_[i].get(); }
+    bool is_none(int i) const noexcept { return v_[i].get() == Py_None; }
+
+private:
+    friend void bind(PyObject* args, PyObject* kwds, Args& out);
+    Ref v_[kMaxParams];
+};
+
+// A boolean switch (`Parallel`, `reverse`, ...): None and False give 0, True gives 1, anything
+// else raises the module's message `msg`.
+int bool_switch(PyObject* value, int msg);
+
+// ---------------------------------------------------------------------------------------------
+// The module definition
+
+struct Module {
+    const char* name;    // the module's own name, e.g. "druvik"
+    const char* source;  // its source file, named in traceback entries
+    int line;            // the line of the function in that source
+    const char* doc;     // the function's docstring
+
+    const Param* params = nullptr;
+    int nparams = 0;
+    const char* const* messages = nullptr;  // module error texts, indexed by the body's `fail(i)`
+    int nmessages = 0;
+    const char* const* builtins = nullptr;  // built-ins looked up at execution, in order
+    int nbuiltins = 0;
+
+    PyObject* (*body)(Args&) = nullptr;  // the function body (arguments bound)
+    PyCFunction noargs = nullptr;       // or: a function that takes no arguments at all
+    bool numpy = true;                  // imports and checks NumPy during execution
+    int (*exec)() = nullptr;            // module constants of its own, made after the frame's
+};
+
+PyObject* module_init(const Module& m);
+
+}  // namespace evo
+
+#define EVOCORE_MODULE(name, def) \
+    PyMODINIT_FUNC PyInit_##name(void) { return evo::module_init(def); }

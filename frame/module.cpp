@@ -1,0 +1,405 @@
+// Module lifecycle (creation and execution), argument binding, errors and traceback entries.
+#include "frame.hpp"
+
+#include <frameobject.h>
+
+#include <cstdio>
+#include <cstring>
+#include <new>
+
+namespace evo {
+
+Names names;
+Constants constants;
+
+namespace {
+
+// Each deliverable carries its own copy of this state: one module object per process.
+const Module* g_def = nullptr;
+PyObject* g_module = nullptr;       // the module object, once created
+PyObject* g_dict = nullptr;         // its attribute dictionary (borrowed from g_module)
+bool g_executed = false;            // execution has started on g_module
+int64_t g_interpreter = -1;         // the interpreter that first created the module
+PyObject* g_runtime_error = nullptr;
+PyObject** g_builtins = nullptr;    // looked-up built-ins, in Module::builtins order
+PyObject** g_messages = nullptr;    // one-element argument tuples of the module's messages
+PyObject** g_param_names = nullptr; // interned parameter names
+PyObject** g_defaults = nullptr;    // default values (nullptr for required parameters)
+PyObject* g_ndarray = nullptr;
+PyObject* g_code = nullptr;         // code object of the function's traceback entry
+PyObject* g_init_code = nullptr;    // code object of the "init <name>" traceback entry
+char g_funcname[160];               // "<name>.<name>": the function's traceback entry
+PyMethodDef g_method{};
+PyModuleDef g_moddef{};
+PyModuleDef_Slot g_slots[3]{};
+
+// Appends an entry "<funcname>" in the module's source to the traceback of the pending exception.
+void add_traceback(PyObject** cache, const char* funcname) {
+    PyObject *type, *value, *tb;
+    PyErr_Fetch(&type, &value, &tb);
+    if (*cache == nullptr) *cache = (PyObject*)PyCode_NewEmpty(g_def->source, funcname, g_def->line);
+    PyObject* globals = g_dict ? g_dict : PyEval_GetBuiltins();
+    PyFrameObject* frame =
+        *cache ? PyFrame_New(PyThreadState_Get(), (PyCodeObject*)*cache, globals, nullptr) : nullptr;
+    PyErr_Restore(type, value, tb);
+    if (frame == nullptr) return;  // the original exception matters more than its traceback
+    PyTraceBack_Here(frame);
+    Py_DECREF(frame);
+}
+
+// ---- argument binding --------------------------------------------------------------------
+
+[[noreturn]] void count_error(const char* more_or_less, Py_ssize_t expected, Py_ssize_t given) {
+    PyErr_Format(PyExc_TypeError, "%.200s() takes %.8s %zd positional argument%.1s (%zd given)",
+                 g_def->name, more_or_less, expected, expected == 1 ? "" : "s", given);
+    rethrow();
+}
+
+int required_count() {
+    int r = 0;
+    while (r < g_def->nparams && g_def->params[r].value.kind == Default::Required) ++r;
+    return r;
+}
+
+// The first keyword left over after binding decides the error.
+[[noreturn]] void leftover_keyword_error(PyObject* kwds, Py_ssize_t npos) {
+    PyObject *key, *value;
+    Py_ssize_t pos = 0;
+    while (PyDict_Next(kwds, &pos, &key, &value)) {
+        if (!PyUnicode_Check(key)) {
+            PyErr_Format(PyExc_TypeError, "%.200s() keywords must be strings", g_def->name);
+            rethrow();
+        }
+        int index = -1;
+        for (int i = 0; i < g_def->nparams && index < 0; ++i)
+            if (check(PyObject_RichCompareBool(key, g_param_names[i], Py_EQ))) index = i;
+        if (index >= npos) continue;  // bound by this keyword
+        if (index >= 0)
+            PyErr_Format(PyExc_TypeError, "%s() got multiple values for keyword argument '%U'",
+                         g_def->name, key);
+        else
+            PyErr_Format(PyExc_TypeError, "%s() got an unexpected keyword argument '%U'", g_def->name,
+                         key);
+        rethrow();
+    }
+    // Every key bound a parameter after all (a key that compared equal to a name twice).
+    PyErr_Format(PyExc_TypeError, "%.200s() keywords must be strings", g_def->name);
+    rethrow();
+}
+
+PyObject* call_body(PyObject*, PyObject* args, PyObject* kwds) {
+    try {
+        Args bound;
+        bind(args, kwds, bound);
+        return g_def->body(bound);
+    } catch (const PyException&) {
+    } catch (const std::bad_alloc&) {
+        PyErr_NoMemory();
+    }
+    if (!PyErr_Occurred()) PyErr_SetString(PyExc_SystemError, "error return without exception set");
+    add_traceback(&g_code, g_funcname);
+    return nullptr;
+}
+
+// ---- module creation ----------------------------------------------------------------------
+
+int copy_spec_attr(PyObject* spec, PyObject* dict, const char* from, const char* to, bool skip_none) {
+    PyObject* value = PyObject_GetAttrString(spec, from);
+    if (value == nullptr) {
+        if (!PyErr_ExceptionMatches(PyExc_AttributeError)) return -1;
+        PyErr_Clear();
+        return 0;
+    }
+    int r = (skip_none && value == Py_None) ? 0 : PyDict_SetItemString(dict, to, value);
+    Py_DECREF(value);
+    return r;
+}
+
+PyObject* create(PyObject* spec, PyModuleDef*) {
+    int64_t id = PyInterpreterState_GetID(PyInterpreterState_Get());
+    if (g_interpreter == -1) {
+        g_interpreter = id;
+    } else if (g_interpreter != id) {
+        PyErr_SetString(PyExc_ImportError,
+                        "Interpreter change detected - this module can only be loaded into one "
+                        "interpreter per process.");
+        return nullptr;
+    }
+    if (g_module != nullptr) return Py_NewRef(g_module);
+
+    PyObject* name = PyObject_GetAttrString(spec, "name");
+    if (name == nullptr) return nullptr;
+    PyObject* module = PyModule_NewObject(name);
+    Py_DECREF(name);
+    if (module == nullptr) return nullptr;
+    PyObject* dict = PyModule_GetDict(module);
+    if (copy_spec_attr(spec, dict, "loader", "__loader__", false) < 0 ||
+        copy_spec_attr(spec, dict, "origin", "__file__", false) < 0 ||
+        copy_spec_attr(spec, dict, "parent", "__package__", false) < 0 ||
+        copy_spec_attr(spec, dict, "submodule_search_locations", "__path__", true) < 0) {
+        Py_DECREF(module);
+        return nullptr;
+    }
+    return module;
+}
+
+// ---- module execution ---------------------------------------------------------------------
+
+// The version the module was built for against the running interpreter, as numbers.
+void version_check() {
+    int major = 0, minor = 0;
+    std::sscanf(Py_GetVersion(), "%d.%d", &major, &minor);
+    if (major == PY_MAJOR_VERSION && minor == PY_MINOR_VERSION) return;
+    char built[32], running[32];
+    std::snprintf(built, sizeof built, "%d.%d", PY_MAJOR_VERSION, PY_MINOR_VERSION);
+    std::snprintf(running, sizeof running, "%d.%d", major, minor);
+    check(PyErr_WarnFormat(PyExc_RuntimeWarning, 1,
+                           "compiletime version %s of module '%.100s' does not match runtime version %s",
+                           built, g_def->name, running));
+}
+
+PyObject* intern(const char* s) { return check(PyUnicode_InternFromString(s)); }
+
+void make_names() {
+    names = {intern("ndim"),   intern("shape"), intern("flags"), intern("C_CONTIGUOUS"),
+             intern("dtype"),  intern("astype"), intern("ascontiguousarray"),
+             intern("empty"),  intern("int32"), intern("copy"),  intern("min"),
+             intern("max"),    intern("np"),    nullptr};
+    names.dtype_kw = check(PyTuple_Pack(1, names.dtype));
+    constants = {check(PyLong_FromLong(0)), check(PyLong_FromLong(1)), check(PyLong_FromLong(2))};
+
+    const int n = g_def->nparams;
+    g_param_names = new PyObject*[n]();
+    g_defaults = new PyObject*[n]();
+    for (int i = 0; i < n; ++i) {
+        const Param& p = g_def->params[i];
+        g_param_names[i] = intern(p.name);
+        switch (p.value.kind) {
+            case Default::Required: break;
+            case Default::None: g_defaults[i] = Py_NewRef(Py_None); break;
+            case Default::False: g_defaults[i] = Py_NewRef(Py_False); break;
+            case Default::Int: g_defaults[i] = check(PyLong_FromLong(p.value.i)); break;
+            case Default::Float: g_defaults[i] = check(PyFloat_FromDouble(p.value.d)); break;
+            case Default::Str: g_defaults[i] = intern(p.value.s); break;
+        }
+    }
+}
+
+void lookup_builtins(PyObject* builtins) {
+    g_builtins = new PyObject*[g_def->nbuiltins]();
+    for (int i = 0; i < g_def->nbuiltins; ++i) {
+        PyObject* value = PyObject_GetAttrString(builtins, g_def->builtins[i]);
+        if (value == nullptr) {
+            if (PyErr_ExceptionMatches(PyExc_AttributeError)) {
+                PyErr_Clear();
+                PyErr_Format(PyExc_NameError, "name '%s' is not defined", g_def->builtins[i]);
+            }
+            rethrow();
+        }
+        g_builtins[i] = value;
+        if (std::strcmp(g_def->builtins[i], "RuntimeError") == 0) g_runtime_error = value;
+    }
+}
+
+void make_messages() {
+    g_messages = new PyObject*[g_def->nmessages]();
+    for (int i = 0; i < g_def->nmessages; ++i) {
+        Ref text = Ref::steal(PyUnicode_FromString(g_def->messages[i]));
+        g_messages[i] = check(PyTuple_Pack(1, text.get()));
+    }
+}
+
+enum class Larger { Warn, Accept };
+
+// `module.name` must be a type whose instances are at least `expected` bytes.
+PyObject* check_type(PyObject* module, const char* module_name, const char* name, Py_ssize_t expected,
+                     Larger larger) {
+    Ref type = Ref::steal(PyObject_GetAttrString(module, name));
+    if (!PyType_Check(type.get())) {
+        PyErr_Format(PyExc_TypeError, "%.200s.%.200s is not a type object", module_name, name);
+        rethrow();
+    }
+    Py_ssize_t size = ((PyTypeObject*)type.get())->tp_basicsize;
+    if (size < expected) {
+        PyErr_Format(PyExc_ValueError,
+                     "%.200s.%.200s size changed, may indicate binary incompatibility. Expected %zd "
+                     "from C header, got %zd from PyObject",
+                     module_name, name, expected, size);
+        rethrow();
+    }
+    if (size > expected && larger == Larger::Warn) {
+        char text[400];
+        std::snprintf(text, sizeof text,
+                      "%s.%s size changed, may indicate binary incompatibility. Expected %zd from C "
+                      "header, got %zd from PyObject",
+                      module_name, name, expected, size);
+        check(PyErr_WarnEx(PyExc_RuntimeWarning, text, 0));
+    }
+    return type.release();
+}
+
+// The NumPy types the modules rely on.  The sizes are the smallest instance sizes of any NumPy
+// 1.x or 2.x, so one build serves both; the modules read none of these structures.  `broadcast`
+// grew when NumPy 2 doubled its argument limit and is accepted when larger, as dtype and ndarray.
+void check_numpy_types() {
+    Ref numpy = Ref::steal(PyImport_ImportModule("numpy"));
+    Py_DECREF(check_type(numpy.get(), "numpy", "dtype", 88, Larger::Accept));
+    Py_DECREF(check_type(numpy.get(), "numpy", "flatiter", 2632, Larger::Warn));
+    Py_DECREF(check_type(numpy.get(), "numpy", "broadcast", 560, Larger::Accept));
+    g_ndarray = check_type(numpy.get(), "numpy", "ndarray", 80, Larger::Accept);
+    Py_DECREF(check_type(numpy.get(), "numpy", "ufunc", 216, Larger::Warn));
+}
+
+void execute(PyObject* module) {
+    g_module = Py_NewRef(module);
+    g_dict = PyModule_GetDict(module);
+    version_check();                                                           // 2
+
+    // 3 (an extension module is never the main program, so its __name__ stays as created)
+    Ref builtins = Ref::borrow(check(PyImport_AddModule("builtins")));
+    check(PyDict_SetItemString(g_dict, "__builtins__", builtins.get()));
+    make_names();
+    if (g_def->exec) check(g_def->exec());
+
+    Ref name = Ref::steal(PyModule_GetNameObject(module));                    // 4
+    PyObject* modules = PyImport_GetModuleDict();
+    if (!check(PyDict_Contains(modules, name.get()))) check(PyDict_SetItem(modules, name.get(), module));
+
+    if (g_def->numpy) {
+        lookup_builtins(builtins.get());                                       // 5
+        make_messages();                                                       // 6
+        // 7: `type` against the heap-type size of the headers this module is built with
+        Py_DECREF(check_type(builtins.get(), "builtins", "type", sizeof(PyHeapTypeObject), Larger::Warn));
+        check_numpy_types();
+        Ref numpy = Ref::steal(PyImport_ImportModule("numpy"));                // 8
+        check(PyDict_SetItem(g_dict, names.np, numpy.get()));
+    }
+
+    g_method.ml_name = g_def->name;                                            // 9
+    g_method.ml_doc = g_def->doc;
+    if (g_def->noargs) {
+        g_method.ml_meth = g_def->noargs;
+        g_method.ml_flags = METH_NOARGS;
+    } else {
+        g_method.ml_meth = (PyCFunction)(void (*)(void))call_body;
+        g_method.ml_flags = METH_VARARGS | METH_KEYWORDS;
+    }
+    Ref function = Ref::steal(PyCFunction_NewEx(&g_method, nullptr, name.get()));
+    check(PyDict_SetItemString(g_dict, g_def->name, function.get()));
+
+    Ref test = Ref::steal(PyDict_New());                                       // 10
+    check(PyDict_SetItemString(g_dict, "__test__", test.get()));
+}
+
+int exec(PyObject* module) {
+    if (g_executed) {                                                          // 1
+        if (module == g_module) return 0;
+        PyErr_Format(PyExc_RuntimeError,
+                     "Module '%s' has already been imported. Re-initialisation is not supported.",
+                     g_def->name);
+        return -1;
+    }
+    g_executed = true;
+    try {
+        execute(module);
+        return 0;
+    } catch (const PyException&) {
+    } catch (const std::bad_alloc&) {
+        PyErr_NoMemory();
+    }
+    char entry[128];
+    std::snprintf(entry, sizeof entry, "init %s", g_def->name);
+    if (PyErr_Occurred()) {
+        add_traceback(&g_init_code, entry);
+    } else {
+        PyErr_SetString(PyExc_ImportError, entry);
+    }
+    // Release the half-made module so that a later import starts afresh.
+    Py_CLEAR(g_module);
+    g_dict = nullptr;
+    g_executed = false;
+    return -1;
+}
+
+}  // namespace
+
+// ---- the public frame -----------------------------------------------------------------------
+
+void bind(PyObject* args, PyObject* kwds, Args& out) {
+    const Py_ssize_t npos = PyTuple_GET_SIZE(args);
+    const int all = g_def->nparams;
+    const int req = required_count();
+    if (npos > all) count_error("at most", all, npos);
+    for (Py_ssize_t i = 0; i < npos; ++i) out.v_[i] = Ref::borrow(PyTuple_GET_ITEM(args, i));
+
+    if (kwds == nullptr || PyDict_GET_SIZE(kwds) == 0) {
+        if (npos < req) count_error("at least", req, npos);
+        for (int i = (int)npos; i < all; ++i) out.v_[i] = Ref::borrow(g_defaults[i]);
+        return;
+    }
+    Py_ssize_t found = 0;
+    for (int i = (int)npos; i < all; ++i) {
+        PyObject* value = PyDict_GetItemWithError(kwds, g_param_names[i]);
+        if (value != nullptr) {
+            out.v_[i] = Ref::borrow(value);
+            ++found;
+        } else if (PyErr_Occurred()) {
+            rethrow();
+        } else if (i < req) {
+            count_error("at least", req, i);
+        } else {
+            out.v_[i] = Ref::borrow(g_defaults[i]);
+        }
+    }
+    if (found < PyDict_GET_SIZE(kwds)) leftover_keyword_error(kwds, npos);
+}
+
+void fail(int msg) {
+    Ref exc = Ref::steal(PyObject_Call(g_runtime_error, g_messages[msg], nullptr));
+    PyErr_SetObject((PyObject*)Py_TYPE(exc.get()), exc.get());
+    rethrow();
+}
+
+int to_int(Py_ssize_t count) {
+    if (count < INT32_MIN || count > INT32_MAX) {
+        PyErr_SetString(PyExc_OverflowError, "value too large to convert to int");
+        rethrow();
+    }
+    return (int)count;
+}
+
+int bool_switch(PyObject* value, int msg) {
+    if (value == Py_None || value == Py_False) return 0;
+    if (value == Py_True) return 1;
+    fail(msg);  // bool has no subclasses: anything else is not a bool
+}
+
+Ref np() {
+    PyObject* value = PyDict_GetItemWithError(g_dict, names.np);
+    if (value == nullptr) {
+        if (PyErr_Occurred()) rethrow();
+        value = PyDict_GetItemWithError(PyEval_GetBuiltins(), names.np);
+        if (value == nullptr) {
+            if (!PyErr_Occurred()) PyErr_Format(PyExc_NameError, "name '%U' is not defined", names.np);
+            rethrow();
+        }
+    }
+    return Ref::borrow(value);
+}
+
+Ref np_attr(PyObject* name) { return getattr(np().get(), name); }
+
+PyTypeObject* ndarray_type() { return (PyTypeObject*)g_ndarray; }
+
+PyObject* module_init(const Module& m) {
+    g_def = &m;
+    std::snprintf(g_funcname, sizeof g_funcname, "%s.%s", m.name, m.name);
+    g_slots[0] = {Py_mod_create, (void*)create};
+    g_slots[1] = {Py_mod_exec, (void*)exec};
+    g_slots[2] = {0, nullptr};
+    g_moddef = {PyModuleDef_HEAD_INIT, m.name, nullptr, 0, nullptr, g_slots,
+                nullptr,               nullptr, nullptr};
+    return PyModuleDef_Init(&g_moddef);
+}
+
+}  // namespace evo

@@ -1,0 +1,58 @@
+// Objective-matrix helpers: the kernels that prepare an objective matrix, and the argument
+// handling that the decomposition and ideal-point modules share around them.
+#pragma once
+
+#include "array.hpp"
+
+// r[i*Lind + j] = b[j] * a[i*Lind + j]; Parallel 1 splits the rows over a team, 0 runs them on
+// the calling thread, any other value writes nothing.
+void m_mul_row_int(const double* a, const int* b, double* r, int Nind, int Lind, int Parallel);
+
+// The feasibility rule, in place: every row of ObjV whose positive violations in CV sum to more
+// than 0 becomes the column maxima of ObjV (taken before any row changes) plus that sum.
+// Returns false, with ObjV unchanged, when its scratch vector cannot be allocated.
+bool modifyObjV(double* ObjV, const double* CV, int Nind, int M, int CVNum);
+
+namespace evo {
+
+// Module messages used by the working-matrix rules.
+struct WorkingMessages {
+    int maxormins, CV;
+};
+
+// The working matrix `_ObjV` of a coerced `ObjV` (Nind x Lind):
+// - maxormins given: checked (an ndarray, 1-D, of length Lind), coerced to int32, and a new
+//   array receives ObjV times maxormins, always computed serially;
+// - CV given: checked (ndim 2 and Nind rows), a copy of ObjV is made unless the product already
+//   is one, CV is coerced to float64 and the copy is penalised by modifyObjV;
+// - neither: ObjV itself, which is only read from then on.
+Array working_matrix(Array ObjV, Py_ssize_t Nind, Py_ssize_t Lind, PyObject* maxormins, PyObject* CV,
+                     WorkingMessages msg);
+
+// Parameters shared by the decomposition aggregations, in their declaration order.
+enum AggregationParam { kObjV, kWeights, kIdealPoint, kCV, kMaxormins };
+
+struct AggregationMessages {
+    int ObjV, weights, disagree, maxormins, CV, idealPoint, idealPoint_length;
+};
+
+// The checked and coerced inputs of an aggregation kernel, or the ideal point of the working
+// matrix when idealPoint is None (then `ideal` is set and nothing else is).
+struct Aggregation {
+    Ref ideal;
+    Array ObjV, weights, idealPoint;
+    Py_ssize_t Nind = 0, Lind = 0;
+
+    // One objective row is aggregated against every weight row; else row i against row i.
+    bool one_row() const { return Nind == 1; }
+    // Rows of the result: Nind, or the number of weight rows in the one-row case.
+    Py_ssize_t rows() const { return one_row() ? weights.dim(0) : Nind; }
+    const double* objectives() const { return ObjV.matrix(one_row() ? 1 : Nind, Lind); }
+    const double* weight_rows() const { return weights.matrix(rows(), Lind); }
+    const double* ideal_point() const { return idealPoint.vector(Lind); }
+};
+
+// ObjV, weights, the working matrix from maxormins and CV, then idealPoint, in that order.
+Aggregation aggregation_inputs(const Args& a, const AggregationMessages& msg);
+
+}  // namespace evo

@@ -1,0 +1,1 @@
+"""The compiled operator modules of evocore, one function each."""
