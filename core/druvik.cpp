@@ -1,7 +1,6 @@
 // druvik: weighted Chebyshev aggregation of an objective matrix (MOEA/D).
-#include <iterator>
-
 #include "../frame/objective.hpp"
+#include "_moead_doc.hpp"
 #include "_druvik.hpp"
 
 namespace {
@@ -20,33 +19,12 @@ druvik : function - 切比雪夫法多目标聚合函数(Chebyshev approach)
     CombinObjV = druvik(ObjV, weights, idealPoint, CV, maxormins, Parallel)
 
 输入参数:
-    ObjV       : array - 目标函数值矩阵，每一行对应一个个体，每一列对应一个目标。
-
-    weights    : array - 权重矩阵，每一行是一个权重向量。
-                         当ObjV只有一行时，weights可以有多行，此时返回结果的行数等于weights的行数；
-                         否则weights的行数必须与ObjV的行数相等。
-
-    idealPoint : array - (可选参数)理想点，是一个一维数组。
-                         缺省或为None时由ObjV计算得到。
-
-    CV         : array - (可选参数)违反约束程度矩阵。
-                         缺省或为None时默认所有个体都满足约束条件；
-                         给定时按可行性法则处理。
-
-    maxormins  : array - (可选参数)一维数组，元素为1表示对应的目标是最小化目标，-1表示是最大化目标。
-                         例如：array([1,1,-1,-1])表示前2个目标是最小化，后2个目标是最大化。
-                         缺省或为None时默认全为1。
-
-    Parallel   : bool  - (可选参数)表示是否采用并行计算，缺省或为None时默认为False。
+)doc" EVOCORE_DOC_AGGREGATION_INPUTS R"doc(    Parallel   : bool  - (可选参数)表示是否采用并行计算，缺省或为None时默认为False。
 
 输出参数:
     CombinObjV : array - 多个目标聚合成单目标后的目标函数值列向量。
 
-参考文献:
-    [1] Qingfu Zhang, Hui Li. MOEA/D: A Multiobjective Evolutionary Algorithm Based on
-        Decomposition[J]. IEEE Transactions on Evolutionary Computation, 2007, 11(6): 712-731.
-
-Core version: 2.7
+)doc" EVOCORE_DOC_MOEAD_REFERENCE R"doc(Core version: 2.7
 
 )doc";
 
@@ -85,19 +63,8 @@ PyObject* druvik(evo::Args& a) {
     return CombinObjV.release();
 }
 
-const evo::Module kModule = {
-    .name = "druvik",
-    .source = "core/druvik.cpp",
-    .line = kLine,
-    .doc = kDoc,
-    .params = kParams,
-    .nparams = (int)std::size(kParams),
-    .messages = kMessages,
-    .nmessages = (int)std::size(kMessages),
-    .builtins = kBuiltins,
-    .nbuiltins = (int)std::size(kBuiltins),
-    .body = druvik,
-};
+const evo::Module kModule = evo::operator_module("druvik", "core/druvik.cpp", kLine, kDoc, kParams,
+                                                   kMessages, kBuiltins, druvik);
 
 }  // namespace
 

@@ -172,6 +172,10 @@ const void* Array::data(Py_ssize_t n0, Py_ssize_t n1, int ndim) const {
     return view_.buf;
 }
 
+const double* Array::head(Py_ssize_t n) const {
+    return (const double*)data(view_.ndim == 1 && view_.shape[0] >= n ? view_.shape[0] : n, 0, 1);
+}
+
 double* Array::out_matrix(Py_ssize_t rows, Py_ssize_t cols) {
     const void* p = data(rows, cols, 2);
     if (!writable_) {

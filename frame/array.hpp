@@ -40,6 +40,8 @@ public:
     const double* matrix(Py_ssize_t rows, Py_ssize_t cols) const { return (const double*)data(rows, cols, 2); }
     const double* vector(Py_ssize_t n) const { return (const double*)data(n, 0, 1); }
     const int* ivector(Py_ssize_t n) const { return (const int*)data(n, 0, 1); }
+    // The first n elements of a vector that holds at least n.
+    const double* head(Py_ssize_t n) const;
     double* out_matrix(Py_ssize_t rows, Py_ssize_t cols);
     double* out_vector(Py_ssize_t n);
 

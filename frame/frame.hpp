@@ -197,6 +197,18 @@ struct Module {
     int (*exec)() = nullptr;            // module constants of its own, made after the frame's
 };
 
+// The definition of an operator module (one function that binds `params`).
+template <std::size_t P, std::size_t Msg, std::size_t B>
+constexpr Module operator_module(const char* name, const char* source, int line, const char* doc,
+                                 const Param (&params)[P], const char* const (&messages)[Msg],
+                                 const char* const (&builtins)[B], PyObject* (*body)(Args&),
+                                 int (*exec)() = nullptr) {
+    static_assert(P <= kMaxParams, "too many parameters");
+    return Module{.name = name, .source = source, .line = line, .doc = doc,
+                  .params = params, .nparams = (int)P, .messages = messages, .nmessages = (int)Msg,
+                  .builtins = builtins, .nbuiltins = (int)B, .body = body, .exec = exec};
+}
+
 PyObject* module_init(const Module& m);
 
 }  // namespace evo

@@ -1,0 +1,98 @@
+// quelan: penalty-based boundary intersection aggregation of an objective matrix (MOEA/D).
+#include "../frame/objective.hpp"
+#include "_moead_doc.hpp"
+#include "_quelan.hpp"
+
+namespace {
+
+const char* const kDoc = R"doc(
+quelan : function - 基于惩罚的边界交叉法多目标聚合函数(Penalty-based boundary intersection approach)
+
+描述:
+    该函数实现MOEA/D提出者的基于惩罚的边界交叉法多目标聚合[1]，返回多个目标聚合成单目标后的目标函数值列向量。
+
+语法:
+    CombinObjV = quelan(ObjV, weights)
+    CombinObjV = quelan(ObjV, weights, idealPoint)
+    CombinObjV = quelan(ObjV, weights, idealPoint, CV)
+    CombinObjV = quelan(ObjV, weights, idealPoint, CV, maxormins)
+    CombinObjV = quelan(ObjV, weights, idealPoint, CV, maxormins, Theta)
+    CombinObjV = quelan(ObjV, weights, idealPoint, CV, maxormins, Theta, Parallel)
+
+输入参数:
+)doc" EVOCORE_DOC_AGGREGATION_INPUTS R"doc(    Theta      : float - (可选参数)该方法的参数theta，必须大于0，缺省或为None时默认为5。
+
+    Parallel   : bool  - (可选参数)表示是否采用并行计算，缺省或为None时默认为False。
+
+输出参数:
+    CombinObjV : array - 多个目标聚合成单目标后的目标函数值列向量。
+
+)doc" EVOCORE_DOC_MOEAD_REFERENCE R"doc(Core version: 2.7
+
+)doc";
+
+enum Param { OBJV, WEIGHTS, IDEALPOINT, CV, MAXORMINS, THETA, PARALLEL };
+const evo::Param kParams[] = {
+    evo::required("ObjV"),      evo::required("weights"),   evo::optional("idealPoint"),
+    evo::optional("CV"),        evo::optional("maxormins"), evo::optional_int("Theta", 5),
+    evo::optional_false("Parallel"),
+};
+
+enum Message {
+    M_PARALLEL, M_THETA_SCALAR, M_THETA_POSITIVE, M_OBJV, M_WEIGHTS, M_DISAGREE, M_MAXORMINS, M_CV,
+    M_IDEALPOINT, M_IDEALPOINT_LEN,
+};
+const char* const kMessages[] = {
+    "error in quelan: Parallel must be None, True or False. (传入参数Parallel必须是None,True或者False。)",
+    "error in quelan: Theta must be a scalar. (Theta必须是一个标量。)",
+    "error in quelan: Theta must be bigger than 0. (Theta必须是大于0。)",
+    "error in quelan: ObjV must be a Numpy ndarray. (ObjV必须是numpy的array类型矩阵。)",
+    "error in quelan: weights must be a Numpy ndarray. (weights必须是numpy的array类型矩阵。)",
+    "error in quelan: weights and ObjV disagree. (weights和ObjV不匹配，详见help()帮助文档。)",
+    "error in quelan: maxormins and ObjV disagree. (输入参数maxormins和ObjV不匹配，详见help()帮助文档。)",
+    "error in quelan: CV and ObjV disagree. (违反约束程度矩阵的行数必须和目标函数值矩阵的行数相同。)",
+    "error in quelan: idealPoint must be a 1-D Numpy ndarray. (输入参数idealPoint必须是一个numpy ndarray类型的一维数组。)",
+    "error in quelan: The length of idealPoint must be equal to the column number of ObjV. "
+    "(输入参数idealPoint的长度必须等于ObjV的列数。)",
+};
+
+const char* const kBuiltins[] = {"RuntimeError", "ValueError", "range", "ImportError"};
+
+PyObject* kFive = nullptr;  // the float 5.0 that Theta=None stands for
+
+int make_constants() {
+    kFive = PyFloat_FromDouble(5.0);
+    return kFive ? 0 : -1;
+}
+
+// None is 5.0; otherwise an int or float (bool included) greater than 0, NaN passing.
+double theta_value(PyObject* Theta) {
+    if (Theta == Py_None) return PyFloat_AS_DOUBLE(kFive);
+    if (!PyFloat_Check(Theta) && !PyLong_Check(Theta)) evo::fail(M_THETA_SCALAR);
+    if (evo::less_equal(Theta, evo::constants.zero)) evo::fail(M_THETA_POSITIVE);
+    if (PyFloat_CheckExact(Theta)) return PyFloat_AS_DOUBLE(Theta);
+    evo::Ref value = evo::Ref::steal(PyNumber_Float(Theta));
+    return PyFloat_AS_DOUBLE(value.get());
+}
+
+const int kLine = __LINE__ + 1;
+PyObject* quelan(evo::Args& a) {
+    const int Parallel = evo::bool_switch(a[PARALLEL], M_PARALLEL);
+    const double Theta = theta_value(a[THETA]);
+    evo::Aggregation in = evo::aggregation_inputs(
+        a, {M_OBJV, M_WEIGHTS, M_DISAGREE, M_MAXORMINS, M_CV, M_IDEALPOINT, M_IDEALPOINT_LEN});
+    if (in.ideal) return in.ideal.release();
+
+    evo::Array CombinObjV = evo::Array::empty({in.rows(), 1}, evo::Elem::f64);
+    auto kernel = in.one_row() ? _quelan_1D : _quelan;
+    kernel(in.objectives(), evo::to_int(in.rows()), evo::to_int(in.Lind), (float)Theta, in.weight_rows(),
+           in.ideal_point(), CombinObjV.out_matrix(in.rows(), 1), Parallel);
+    return CombinObjV.release();
+}
+
+const evo::Module kModule = evo::operator_module("quelan", "core/quelan.cpp", kLine, kDoc, kParams,
+                                                   kMessages, kBuiltins, quelan, make_constants);
+
+}  // namespace
+
+EVOCORE_MODULE(quelan, kModule)
