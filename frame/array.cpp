@@ -211,9 +211,13 @@ void require_ndarray(PyObject* obj, int ndim, int msg) {
     if (!is_ndarray(obj) || ndim_differs(obj, ndim)) fail(msg);
 }
 
-Py_ssize_t shape_at(PyObject* obj, int axis) {
-    Ref shape = getattr(obj, names.shape);
-    Ref item = getitem(shape.get(), small_int(axis));
+Shape::Shape(PyObject* obj) : shape_(getattr(obj, names.shape)) {}
+
+Py_ssize_t Shape::operator[](int axis) const {
+    PyObject* shape = shape_.get();
+    Ref item = PyTuple_CheckExact(shape) && axis < PyTuple_GET_SIZE(shape)
+                   ? Ref::borrow(PyTuple_GET_ITEM(shape, axis))
+                   : getitem(shape, small_int(axis));
     Py_ssize_t n = PyNumber_AsSsize_t(item.get(), PyExc_OverflowError);
     if (n == -1 && PyErr_Occurred()) rethrow();
     return n;

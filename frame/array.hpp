@@ -65,8 +65,16 @@ private:
 void require_ndarray(PyObject* obj, int ndim, int msg);
 bool is_ndarray(PyObject* obj) noexcept;
 
-// obj.shape[axis], as a count.
-Py_ssize_t shape_at(PyObject* obj, int axis);
+// obj.shape, read once; shape[axis] as a count.
+class Shape {
+public:
+    explicit Shape(PyObject* obj);
+    Py_ssize_t operator[](int axis) const;
+
+private:
+    Ref shape_;
+};
+inline Py_ssize_t shape_at(PyObject* obj, int axis) { return Shape(obj)[axis]; }
 // obj.ndim != ndim, with the attribute read through the interpreter.
 bool ndim_differs(PyObject* obj, int ndim);
 // len(obj)

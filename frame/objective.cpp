@@ -49,8 +49,9 @@ Aggregation aggregation_inputs(const Args& a, const AggregationMessages& msg) {
 
     PyObject* weights = a[kWeights];
     require_ndarray(weights, 2, msg.weights);
-    if (shape_at(weights, 1) != in.Lind) fail(msg.disagree);
-    if (shape_at(weights, 0) != in.Nind && in.Nind != 1) fail(msg.disagree);
+    const Shape shape(weights);
+    if (shape[1] != in.Lind) fail(msg.disagree);
+    if (shape[0] != in.Nind && in.Nind != 1) fail(msg.disagree);
     in.weights = Array::coerce(weights, Elem::f64, 2);
 
     in.ObjV = working_matrix(std::move(ObjV), in.Nind, in.Lind, a[kMaxormins], a[kCV], {msg.maxormins, msg.CV});

@@ -33,8 +33,9 @@ inline RowRange static_split(std::int64_t n, int T, int t) {
     return {r + t * q, r + t * q + q};
 }
 
+// body(begin, end) once per thread with the thread's rows; Parallel as above.
 template <class Body>
-inline void for_rows(std::int64_t n, std::int64_t work, int Parallel, Body&& body) {
+inline void for_ranges(std::int64_t n, std::int64_t work, int Parallel, Body&& body) {
     if (Parallel == 1) {
 #pragma omp parallel if (work >= kTeamWork)
         {
@@ -43,11 +44,28 @@ inline void for_rows(std::int64_t n, std::int64_t work, int Parallel, Body&& bod
 #else
             const RowRange rows{0, n};
 #endif
-            for (std::int64_t i = rows.begin; i < rows.end; ++i) body(i);
+            if (rows.begin < rows.end) body(rows.begin, rows.end);
         }
     } else if (Parallel == 0) {
-        for (std::int64_t i = 0; i < n; ++i) body(i);
+        if (n > 0) body(std::int64_t{0}, n);
     }
+}
+
+// body(i) for every row i.
+template <class Body>
+inline void for_rows(std::int64_t n, std::int64_t work, int Parallel, Body&& body) {
+    for_ranges(n, work, Parallel, [&](std::int64_t begin, std::int64_t end) {
+        for (std::int64_t i = begin; i < end; ++i) body(i);
+    });
+}
+
+// body(begin, end) over consecutive blocks of at most B rows, so that a body can compute the
+// rows of a block side by side (vectorised across rows); each row is still computed alone.
+template <int B, class Body>
+inline void for_row_blocks(std::int64_t n, std::int64_t work, int Parallel, Body&& body) {
+    for_ranges(n, work, Parallel, [&](std::int64_t begin, std::int64_t end) {
+        for (std::int64_t b = begin; b < end; b += B) body(b, b + B < end ? b + B : end);
+    });
 }
 
 }  // namespace evo
