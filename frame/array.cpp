@@ -230,6 +230,8 @@ Py_ssize_t length(PyObject* obj) {
 }
 
 Ref reduce_axis0(PyObject* a, bool maximum) {
+    if (Py_TYPE(a) == ndarray_type())
+        return call_method(np_attr(maximum ? names.maximum : names.minimum).get(), names.reduce, a, constants.zero);
     return call(np_attr(maximum ? names.max : names.min).get(), a, constants.zero);
 }
 

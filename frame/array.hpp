@@ -80,7 +80,8 @@ bool ndim_differs(PyObject* obj, int ndim);
 // len(obj)
 Py_ssize_t length(PyObject* obj);
 
-// np.min(a, 0) or np.max(a, 0)
+// np.min(a, 0) or np.max(a, 0).  For an exact ndarray this is the ufunc reduction that np.min
+// itself performs, np.minimum.reduce(a, 0), called without np.min's Python-level wrapper.
 Ref reduce_axis0(PyObject* a, bool maximum);
 
 }  // namespace evo

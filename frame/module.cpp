@@ -164,7 +164,8 @@ void make_names() {
     names = {intern("ndim"),   intern("shape"), intern("flags"), intern("C_CONTIGUOUS"),
              intern("dtype"),  intern("astype"), intern("ascontiguousarray"),
              intern("empty"),  intern("int32"), intern("copy"),  intern("min"),
-             intern("max"),    intern("np"),    nullptr};
+             intern("max"),    intern("minimum"), intern("maximum"), intern("reduce"),
+             intern("np"),     nullptr};
     names.dtype_kw = check(PyTuple_Pack(1, names.dtype));
     constants = {check(PyLong_FromLong(0)), check(PyLong_FromLong(1)), check(PyLong_FromLong(2))};
 

@@ -36,8 +36,9 @@ inline RowRange static_split(std::int64_t n, int T, int t) {
 // body(begin, end) once per thread with the thread's rows; Parallel as above.
 template <class Body>
 inline void for_ranges(std::int64_t n, std::int64_t work, int Parallel, Body&& body) {
-    if (Parallel == 1) {
-#pragma omp parallel if (work >= kTeamWork)
+    if (Parallel != 0 && Parallel != 1) return;
+    if (Parallel == 1 && work >= kTeamWork) {
+#pragma omp parallel
         {
 #ifdef _OPENMP
             const RowRange rows = static_split(n, omp_get_num_threads(), omp_get_thread_num());
@@ -46,8 +47,8 @@ inline void for_ranges(std::int64_t n, std::int64_t work, int Parallel, Body&& b
 #endif
             if (rows.begin < rows.end) body(rows.begin, rows.end);
         }
-    } else if (Parallel == 0) {
-        if (n > 0) body(std::int64_t{0}, n);
+    } else if (n > 0) {
+        body(std::int64_t{0}, n);
     }
 }
 

@@ -1,0 +1,464 @@
+#!/usr/bin/env python3
+"""Speed of the evocore operators against the NumPy code a user would write instead.
+
+    python bench/run.py            full run (about a minute)
+    python bench/run.py --quick    smoke run with small sizes (a few seconds)
+    python bench/run.py --json P   also write the rows to P (default bench/results.json)
+
+Everything runs in one process.  For each case the evocore call and its NumPy baseline (plus
+any further variants of the case) are timed in interleaved repeats, each measurement being
+enough back-to-back calls to last TARGET seconds, and the best of the repeats is kept.  The
+machine is shared and noisy, so the number to read is the ratio baseline / evocore (above 1:
+evocore is faster), not the absolute times.
+
+Before anything is timed, the evocore result is compared with the baseline result
+(np.array_equal, or np.allclose where the NumPy formula sums in another order); a case that
+disagrees is reported as a mismatch, is not timed, and makes the run exit with status 1.
+
+Operators missing from the installed build are skipped.  To add a case, write a setup function
+returning a Bench and decorate it with @case(name, needs=(operator, ...)).
+"""
+
+import argparse
+import functools
+import gc
+import json
+import os
+import platform
+import statistics
+import sys
+import time
+
+import numpy as np
+
+HERE = os.path.dirname(os.path.abspath(__file__))
+
+
+# ---------------------------------------------------------------------------------------------
+# Sizes and timing budget of the two modes.
+
+class Mode:
+    def __init__(self, quick):
+        self.quick = quick
+        self.name = "quick" if quick else "full"
+        self.tiny = 2                                # rows of the per-call-cost case
+        self.small = 100                             # rows of the evolutionary-loop case
+        self.large = 10**5 if quick else 10**6       # rows of the throughput case
+        self.copy_bytes = (16 if quick else 128) << 20   # size of one copy-probe array
+        self.target = 0.003 if quick else 0.08       # seconds per measurement
+        self.repeats = 3 if quick else 7             # interleaved measurements per callable
+
+
+# ---------------------------------------------------------------------------------------------
+# The registry.
+
+class Bench:
+    """One prepared case.
+
+    evocore, baseline : zero-argument callables (functools.partial keeps the call overhead low);
+                        evocore may be None for a row that only measures the machine.
+    check             : "equal", or ("close", rtol, atol) for np.allclose.
+    variants          : further named callables timed interleaved with the two above.
+    report            : report(times, ctx) -> dict of extra fields, where times maps "evocore",
+                        "baseline" and each variant name to its best time per call.
+    """
+
+    def __init__(self, evocore, baseline, check="equal", variants=None, report=None):
+        self.evocore = evocore
+        self.baseline = baseline
+        self.check = check
+        self.variants = variants or {}
+        self.report = report
+
+
+class Case:
+    def __init__(self, name, needs, setup):
+        self.name = name
+        self.needs = needs
+        self.setup = setup
+
+
+CASES = []
+
+
+def case(name, needs=()):
+    """Register setup(mode, ops, ctx) -> Bench under `name` (may contain {tiny}, {small}, {large})."""
+    def register(setup):
+        CASES.append(Case(name, tuple(needs), setup))
+        return setup
+    return register
+
+
+def operator(name):
+    """The evocore function `name`, or None when the installed build does not have it."""
+    try:
+        import evocore
+        return getattr(evocore, name)
+    except (ImportError, AttributeError):
+        return None
+
+
+call = functools.partial
+
+
+# ---------------------------------------------------------------------------------------------
+# Data and the NumPy baselines.
+
+M = 3      # objectives
+C = 2      # constraints
+SIGNS = np.array([1, -1, 1], dtype=np.int32)
+
+
+def population(n, seed=1):
+    rng = np.random.default_rng(seed)
+    ObjV = rng.random((n, M))
+    weights = rng.random((n, M)) + 0.01
+    CV = rng.random((n, C)) - 0.8                 # about a third of the rows infeasible
+    return ObjV, weights, CV
+
+
+def np_penalised(ObjV, CV=None, maxormins=None):
+    """ObjV times maxormins, infeasible rows replaced by the column maxima plus their violation."""
+    F = ObjV * maxormins if maxormins is not None else ObjV.copy()
+    if CV is not None:
+        s = np.sum(np.where(CV > 0, CV, 0.0), axis=1)
+        bad = s > 0
+        if bad.any():
+            F[bad] = F.max(axis=0) + s[bad, None]
+    return F
+
+
+def np_chebyshev(ObjV, w, z):
+    return np.max(np.abs(ObjV - z) * w, axis=1, keepdims=True)
+
+
+def np_chebyshev_cv(ObjV, w, z, CV, maxormins):
+    return np_chebyshev(np_penalised(ObjV, CV, maxormins), w, z)
+
+
+def np_pbi(ObjV, w, z, theta):
+    d = ObjV - z
+    norm_w = np.linalg.norm(w, axis=1)
+    norm_d = np.sqrt(np.sum(d * d, axis=1))
+    d1 = np.sum(w * d, axis=1) / norm_w
+    d2 = norm_d * np.sqrt(np.abs(1 - (d1 / norm_d) ** 2))
+    return (d1 + theta * d2)[:, None]
+
+
+def np_ideal_cv(ObjV, CV, maxormins):
+    return np.min(np_penalised(ObjV, CV, maxormins), axis=0)
+
+
+def with_copy(ctx, variants=None):
+    """variants plus the copy probe, so that a throughput row is compared with a copy timed
+    alongside it rather than minutes earlier."""
+    variants = dict(variants or {})
+    if "copy" in ctx:
+        variants["copy"] = ctx["copy"]
+    return variants
+
+
+def bandwidth(nbytes, key="evocore"):
+    """Report of a throughput row: nbytes moved per call, in GB/s and as a share of the copy
+    probe's GB/s (a single-threaded copy, so a parallel row can exceed 1)."""
+    def report(times, ctx):
+        gbps = nbytes / times[key] / 1e9
+        out = {"GB/s": round(gbps, 2)}
+        if "copy" in times:
+            out["of copy"] = round(gbps / (ctx["copy bytes"] / times["copy"] / 1e9), 2)
+        return out
+    return report
+
+
+def merged(*reports):
+    def report(times, ctx):
+        out = {}
+        for r in reports:
+            out.update(r(times, ctx))
+        return out
+    return report
+
+
+def over_serial(times, ctx):
+    """Parallel time over serial time of the same call (below 1: the team pays off)."""
+    return {"parallel/serial": round(times["evocore"] / times["serial"], 3)}
+
+
+# ---------------------------------------------------------------------------------------------
+# Cases, in the order they run.
+
+@case("memory copy np.copyto")
+def copy_probe(mode, ops, ctx):
+    n = mode.copy_bytes // 8
+    src = np.random.default_rng(0).random(n)
+    dst = np.empty_like(src)
+    dst[...] = 0.0                                   # fault the pages in before timing
+
+    ctx["copy"] = call(np.copyto, dst, src)
+    ctx["copy bytes"] = 2 * src.nbytes            # read and written
+
+    def report(times, ctx):
+        return {"MB": src.nbytes >> 20, "GB/s": round(ctx["copy bytes"] / times["baseline"] / 1e9, 2)}
+    return Bench(None, ctx["copy"], check=None, report=report)
+
+
+@case("druvik {tiny}x3", needs=("druvik",))
+def druvik_tiny(mode, ops, ctx):
+    ObjV, w, _ = population(mode.tiny)
+    z = ObjV.min(axis=0)
+
+    def report(times, ctx):
+        return {"evocore us/call": round(times["evocore"] * 1e6, 3)}
+    return Bench(call(ops["druvik"], ObjV, w, z), call(np_chebyshev, ObjV, w, z), report=report)
+
+
+def druvik_small(parallel, with_cv):
+    def setup(mode, ops, ctx):
+        ObjV, w, CV = population(mode.small)
+        if with_cv:
+            z = np_penalised(ObjV, CV, SIGNS).min(axis=0)
+            return Bench(call(ops["druvik"], ObjV, w, z, CV, SIGNS, parallel),
+                         call(np_chebyshev_cv, ObjV, w, z, CV, SIGNS))
+        z = ObjV.min(axis=0)
+        return Bench(call(ops["druvik"], ObjV, w, z, Parallel=parallel), call(np_chebyshev, ObjV, w, z))
+    return setup
+
+
+case("druvik {small}x3", needs=("druvik",))(druvik_small(False, False))
+case("druvik {small}x3 Parallel", needs=("druvik",))(druvik_small(True, False))
+case("druvik {small}x3 CV+maxormins", needs=("druvik",))(druvik_small(False, True))
+case("druvik {small}x3 CV+maxormins Parallel", needs=("druvik",))(druvik_small(True, True))
+
+
+def druvik_large(parallel):
+    def setup(mode, ops, ctx):
+        ObjV, w, _ = population(mode.large)
+        z = ObjV.min(axis=0)
+        f = ops["druvik"]
+        moved = ObjV.nbytes + w.nbytes + mode.large * 8
+        if not parallel:
+            return Bench(call(f, ObjV, w, z), call(np_chebyshev, ObjV, w, z), variants=with_copy(ctx),
+                         report=bandwidth(moved))
+        return Bench(call(f, ObjV, w, z, Parallel=True), call(np_chebyshev, ObjV, w, z),
+                     variants=with_copy(ctx, {"serial": call(f, ObjV, w, z)}),
+                     report=merged(bandwidth(moved), over_serial))
+    return setup
+
+
+case("druvik {large}x3", needs=("druvik",))(druvik_large(False))
+case("druvik {large}x3 Parallel", needs=("druvik",))(druvik_large(True))
+
+
+# quelan: the NumPy formula takes its sums in another order, so results agree to rounding only.
+PBI_CLOSE = ("close", 1e-10, 1e-12)
+
+
+def quelan_case(rows, parallel):
+    def setup(mode, ops, ctx):
+        n = getattr(mode, rows)
+        ObjV, w, _ = population(n)
+        z = ObjV.min(axis=0)
+        theta = float(np.float32(5))
+        f = ops["quelan"]
+        variants, reports = {}, []
+        if rows == "large":
+            variants = with_copy(ctx)
+            reports.append(bandwidth(ObjV.nbytes + w.nbytes + n * 8))
+            if parallel:
+                variants["serial"] = call(f, ObjV, w, z)
+                reports.append(over_serial)
+        return Bench(call(f, ObjV, w, z, Parallel=parallel), call(np_pbi, ObjV, w, z, theta),
+                     check=PBI_CLOSE, variants=variants, report=merged(*reports))
+    return setup
+
+
+case("quelan {small}x3", needs=("quelan",))(quelan_case("small", False))
+case("quelan {small}x3 Parallel", needs=("quelan",))(quelan_case("small", True))
+case("quelan {large}x3", needs=("quelan",))(quelan_case("large", False))
+case("quelan {large}x3 Parallel", needs=("quelan",))(quelan_case("large", True))
+
+
+def ornavi_case(rows, kind):
+    def setup(mode, ops, ctx):
+        ObjV, _, CV = population(getattr(mode, rows))
+        f = ops["ornavi"]
+        if kind == "plain":
+            return Bench(call(f, ObjV), call(np.min, ObjV, 0))
+        if kind == "maxormins":
+            return Bench(call(f, ObjV, None, SIGNS), lambda: np.min(ObjV * SIGNS, 0))
+        if kind == "CV":
+            return Bench(call(f, ObjV, CV), call(np_ideal_cv, ObjV, CV, None))
+        # An earlier point better in some objectives and worse in others.
+        old = ObjV.min(axis=0) + np.array([-0.1, 0.1, -0.1])
+        if kind == "old":
+            return Bench(call(f, ObjV, None, None, old), lambda: np.minimum(old, np.min(ObjV, 0)))
+        if kind == "reverse":
+            return Bench(call(f, ObjV, reverse=True), call(np.max, ObjV, 0))
+        raise ValueError(kind)
+    return setup
+
+
+for _rows in ("small", "large"):
+    for _kind, _label in (("plain", ""), ("maxormins", " maxormins"), ("CV", " CV"),
+                          ("old", " old_idealPoint"), ("reverse", " reverse")):
+        case("ornavi {%s}x3%s" % (_rows, _label), needs=("ornavi",))(ornavi_case(_rows, _kind))
+
+
+# ---------------------------------------------------------------------------------------------
+# Timing.
+
+def run_loop(fn, n):
+    t0 = time.perf_counter()
+    for _ in range(n):
+        fn()
+    return time.perf_counter() - t0
+
+
+def calibrate(fn, target):
+    """Calls per measurement so that one measurement lasts about `target` seconds."""
+    n = 1
+    while True:
+        t = run_loop(fn, n)
+        if t >= target / 5:
+            return max(1, round(n * target / t))
+        n *= 10 if t < target / 100 else 2
+
+
+def measure(callables, mode):
+    """Best and median time per call of each callable, measured in interleaved repeats."""
+    loops = {k: calibrate(f, mode.target) for k, f in callables.items()}
+    samples = {k: [] for k in callables}
+    keys = list(callables)
+    gc_was_on = gc.isenabled()
+    gc.disable()
+    try:
+        for r in range(mode.repeats):
+            for k in (keys if r % 2 == 0 else keys[::-1]):
+                samples[k].append(run_loop(callables[k], loops[k]) / loops[k])
+    finally:
+        if gc_was_on:
+            gc.enable()
+    return ({k: min(v) for k, v in samples.items()},
+            {k: statistics.median(v) for k, v in samples.items()},
+            loops)
+
+
+def agree(a, b, check):
+    """(ok, note) for the evocore result a against the baseline result b."""
+    a, b = np.asarray(a), np.asarray(b)
+    if a.shape != b.shape:
+        return False, f"shape {a.shape} vs {b.shape}"
+    if check == "equal":
+        if np.array_equal(a, b):
+            return True, "equal"
+        with np.errstate(invalid="ignore"):
+            return False, f"not equal (max abs diff {np.nanmax(np.abs(a - b)) if a.size else 0.0:.3g})"
+    _, rtol, atol = check
+    ok = bool(np.allclose(a, b, rtol=rtol, atol=atol, equal_nan=True))
+    with np.errstate(divide="ignore", invalid="ignore"):
+        rel = np.nanmax(np.abs(a - b) / np.maximum(np.abs(b), atol)) if a.size else 0.0
+    return ok, f"allclose rtol={rtol:g} atol={atol:g} (max rel diff {rel:.1e})"
+
+
+def run_case(c, mode, ctx):
+    name = c.name.format(tiny=mode.tiny, small=mode.small, large=mode.large)
+    row = {"case": name, "mode": mode.name}
+    ops = {}
+    for need in c.needs:
+        ops[need] = operator(need)
+        if ops[need] is None:
+            row["skipped"] = f"evocore.{need} not in this build"
+            return row
+    bench = c.setup(mode, ops, ctx)
+    if bench.evocore is not None and bench.check is not None:
+        ok, note = agree(bench.evocore(), bench.baseline(), bench.check)
+        row["check"] = note
+        if not ok:
+            row["mismatch"] = True
+            return row
+    callables = {"baseline": bench.baseline, **bench.variants}
+    if bench.evocore is not None:
+        callables = {"evocore": bench.evocore, **callables}
+    best, median, loops = measure(callables, mode)
+    row["evocore_s"] = best.get("evocore")
+    row["baseline_s"] = best["baseline"]
+    row["ratio"] = best["baseline"] / best["evocore"] if "evocore" in best else None
+    row["median_s"] = median
+    row["loops"] = loops
+    row["repeats"] = mode.repeats
+    if bench.report is not None:
+        row["extra"] = bench.report(best, ctx)
+    return row
+
+
+# ---------------------------------------------------------------------------------------------
+# Output.
+
+def fmt_time(s):
+    if s is None:
+        return "-"
+    for unit, scale in (("s", 1.0), ("ms", 1e-3), ("us", 1e-6)):
+        if s >= scale:
+            return f"{s / scale:.3g} {unit}"
+    return f"{s / 1e-9:.3g} ns"
+
+
+def fmt_row(row):
+    if "skipped" in row:
+        return [row["case"], "-", "-", "-", "skipped: " + row["skipped"]]
+    if row.get("mismatch"):
+        return [row["case"], "-", "-", "-", "MISMATCH: " + row["check"]]
+    ratio = "-" if row["ratio"] is None else f"{row['ratio']:.2f}x"
+    notes = [f"{k} {v}" for k, v in row.get("extra", {}).items()]
+    if row.get("check", "equal") != "equal":
+        notes.insert(0, row["check"])
+    notes = ", ".join(notes)
+    return [row["case"], fmt_time(row["evocore_s"]), fmt_time(row["baseline_s"]), ratio, notes]
+
+
+def print_table(rows, out=sys.stdout):
+    head = ["case", "evocore", "baseline", "ratio", "notes"]
+    cells = [head] + [fmt_row(r) for r in rows]
+    width = [max(len(r[i]) for r in cells) for i in range(4)]
+    for i, r in enumerate(cells):
+        line = [r[0].ljust(width[0])] + [r[j].rjust(width[j]) for j in (1, 2, 3)] + [r[4]]
+        print("  ".join(line).rstrip(), file=out)
+        if i == 0:
+            print("  ".join("-" * w for w in width) + "  -----", file=out)
+
+
+def header(mode):
+    try:
+        import evocore
+        version = evocore.__version__
+    except ImportError:
+        version = "not installed"
+    omp = " ".join(f"{k}={os.environ[k]}" for k in sorted(os.environ) if k.startswith("OMP_"))
+    print(f"evocore {version}, NumPy {np.__version__}, Python {platform.python_version()}, "
+          f"{os.cpu_count()} CPUs{', ' + omp if omp else ''}; {mode.name} run, best of "
+          f"{mode.repeats} interleaved measurements of ~{mode.target * 1e3:g} ms each")
+    print("time = per call; ratio = baseline / evocore (above 1: evocore is faster)\n")
+
+
+def main(argv=None):
+    p = argparse.ArgumentParser(description=__doc__.splitlines()[0])
+    p.add_argument("--quick", action="store_true", help="small sizes and short measurements")
+    p.add_argument("--json", default=os.path.join(HERE, "results.json"), metavar="PATH",
+                   help="where to write the rows as JSON (default: %(default)s)")
+    args = p.parse_args(argv)
+    mode = Mode(args.quick)
+    header(mode)
+    t0 = time.perf_counter()
+    ctx, rows = {}, []
+    for c in CASES:
+        rows.append(run_case(c, mode, ctx))
+    print_table(rows)
+    print(f"\n{time.perf_counter() - t0:.1f} s")
+    with open(args.json, "w") as f:
+        json.dump(rows, f, indent=1)
+        f.write("\n")
+    return 1 if any(r.get("mismatch") for r in rows) else 0
+
+
+if __name__ == "__main__":
+    sys.exit(main())
