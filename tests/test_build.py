@@ -1,0 +1,117 @@
+"""build: the version key of the core, a module with one function that does nothing."""
+
+import builtins
+import types
+
+import pytest
+
+import evocore
+import evocore.core.build as build_module
+from evocore.core.build import build
+
+DOC = "\n    This file is set up as a key to control the version of the core.\n    "
+
+
+def test_build_returns_none():
+    assert build() is None
+    assert build(*(), **{}) is None
+
+
+@pytest.mark.parametrize(
+    "args, kwargs",
+    [((1,), {}), ((None,), {}), ((), {"x": 1}), ((1,), {"x": 1}), ((), {"Parallel": False})],
+)
+def test_build_takes_no_arguments(args, kwargs):
+    with pytest.raises(TypeError, match=r"build\(\) takes no (keyword )?arguments"):
+        build(*args, **kwargs)
+
+
+def test_function_attributes():
+    assert isinstance(build, types.BuiltinFunctionType)
+    assert build.__name__ == "build"
+    assert build.__module__ == "evocore.core.build"
+    assert build.__doc__ == DOC
+    assert evocore.build is build
+
+
+def test_module_attributes():
+    m = build_module
+    assert m.__doc__ is None
+    assert type(m.__test__) is dict and m.__test__ == {}
+    assert m.__builtins__ is builtins
+    assert m.__loader__ is m.__spec__.loader
+    assert m.__file__ == m.__spec__.origin
+    assert m.__package__ == "evocore.core"
+    assert not hasattr(m, "np")
+    assert set(vars(m)) == {
+        "__builtins__", "__doc__", "__file__", "__loader__", "__name__", "__package__", "__spec__",
+        "__test__", "build",
+    }
+
+
+def test_imports_without_numpy(python):
+    p = python(
+        """
+        import sys
+        sys.modules["numpy"] = None
+        import evocore.core.build as m
+        from evocore import build
+        assert build is m.build and build() is None and not hasattr(m, "np")
+        print("ok")
+        """
+    )
+    assert p.returncode == 0, p.stderr
+    assert p.stdout == "ok\n"
+
+
+@pytest.mark.parametrize("statement", ["import evocore.core.build", "from evocore import build"])
+def test_import_is_silent_with_warnings_as_errors(python, statement):
+    p = python(statement, options=["-W", "error"])
+    assert (p.returncode, p.stdout, p.stderr) == (0, "", "")
+
+
+def test_importing_again_returns_the_same_module(python):
+    p = python(
+        """
+        import importlib, sys
+        import evocore.core.build as m
+        del sys.modules["evocore.core.build"]
+        again = importlib.import_module("evocore.core.build")
+        print(again is m, importlib.reload(m) is m, again.build is m.build, m.build())
+        """
+    )
+    assert p.returncode == 0, p.stderr
+    assert p.stdout == "True True True None\n"
+
+
+def test_second_interpreter_is_refused(python):
+    p = python(
+        """
+        import evocore.core.build
+        import _xxsubinterpreters as interpreters
+        iid = interpreters.create()
+        try:
+            interpreters.run_string(iid, "import evocore.core.build")
+        except interpreters.RunFailedError as e:
+            print(str(e))
+        else:
+            print("imported in a second interpreter")
+        """
+    )
+    assert p.returncode == 0, p.stderr
+    assert "ImportError" in p.stdout
+    assert "Interpreter change detected - this module can only be loaded into one interpreter per process." in p.stdout
+
+
+def test_needs_no_builtins_at_initialisation(python):
+    p = python(
+        """
+        import builtins
+        import evocore
+        del builtins.range, builtins.ValueError
+        import evocore.core.build as m
+        print(m.build())
+        """
+    )
+    assert p.returncode == 0, p.stderr
+    assert p.stdout == "None\n"

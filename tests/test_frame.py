@@ -1,0 +1,923 @@
+"""The module frame as druvik shows it: initialisation, attributes, argument binding, the Parallel
+switch, coercion of array arguments, memory safety, reference counting and the thread team."""
+
+import builtins
+import concurrent.futures
+import gc
+import os
+import subprocess
+import sys
+import textwrap
+import traceback
+import types
+
+import numpy as np
+import pytest
+
+import evocore
+import evocore.core.druvik as druvik_module
+from _support import MESSAGES, TESTS_DIR, assert_bytes_equal, assert_same
+from evocore.core.druvik import druvik
+
+A = np.array
+X = A([[1.0, 4.0], [3.0, 2.0]])
+W = A([[0.5, 0.5], [0.9, 0.1]])
+Z = A([1.0, 2.0])
+
+
+# ---- module and function attributes ------------------------------------------------------------
+
+
+def test_module_attributes():
+    m = druvik_module
+    assert m.np is np
+    assert type(m.__test__) is dict and m.__test__ == {}
+    assert m.__builtins__ is builtins
+    assert m.__loader__ is m.__spec__.loader
+    assert m.__file__ == m.__spec__.origin
+    assert os.path.isfile(m.__file__)
+    assert m.__package__ == "evocore.core"
+    assert m.__name__ == "evocore.core.druvik"
+    assert m.__doc__ is None
+    assert not hasattr(m, "__path__")
+    assert set(vars(m)) == {
+        "__builtins__", "__doc__", "__file__", "__loader__", "__name__", "__package__", "__spec__",
+        "__test__", "druvik", "np",
+    }
+
+
+def test_function_identity():
+    assert isinstance(druvik, types.BuiltinFunctionType)
+    assert druvik.__name__ == "druvik"
+    assert druvik.__module__ == "evocore.core.druvik"
+    assert druvik_module.druvik is druvik
+
+
+SYNTAX = [
+    "CombinObjV = druvik(ObjV, weights)",
+    "CombinObjV = druvik(ObjV, weights, idealPoint)",
+    "CombinObjV = druvik(ObjV, weights, idealPoint, CV)",
+    "CombinObjV = druvik(ObjV, weights, idealPoint, CV, maxormins)",
+    "CombinObjV = druvik(ObjV, weights, idealPoint, CV, maxormins, Parallel)",
+]
+SECTIONS = ["描述", "语法", "输入参数", "输出参数", "参考文献"]
+
+
+def test_docstring_layout():
+    doc = druvik.__doc__
+    assert doc.startswith("\ndruvik : function - 切比雪夫法多目标聚合函数(")
+    assert doc.endswith("\nCore version: 2.7\n\n")
+    lines = doc.split("\n")
+    assert lines[1].endswith(" approach)")
+    headers = [line.strip().rstrip(":：") for line in lines]
+    assert [h for h in headers if h in SECTIONS] == SECTIONS
+    start = headers.index("语法") + 1
+    end = lines.index("", start)
+    assert [line.strip() for line in lines[start:end]] == SYNTAX
+    parameters = "\n".join(lines[headers.index("输入参数"):headers.index("输出参数")])
+    for name in ("ObjV", "weights", "idealPoint", "CV", "maxormins", "Parallel", "array([1,1,-1,-1])"):
+        assert name in parameters
+    assert "CombinObjV" in "\n".join(lines[headers.index("输出参数"):headers.index("参考文献")])
+    assert "2007" in "\n".join(lines[headers.index("参考文献"):])
+
+
+# ---- the package --------------------------------------------------------------------------------
+
+
+def test_package_reexports():
+    from evocore import build, druvik as again
+
+    import evocore.core.build
+
+    assert again is druvik and evocore.druvik is druvik
+    assert build is evocore.core.build.build
+    with pytest.raises(AttributeError):
+        evocore.no_such_operator
+
+
+def test_package_imports_operators_lazily(python):
+    p = python(
+        """
+        import sys
+        import evocore
+        assert "evocore.core.druvik" not in sys.modules and "numpy" not in sys.modules
+        from evocore import druvik
+        assert "evocore.core.druvik" in sys.modules and druvik.__name__ == "druvik"
+        print("ok")
+        """
+    )
+    assert p.returncode == 0, p.stderr
+    assert p.stdout == "ok\n"
+
+
+# ---- initialisation -----------------------------------------------------------------------------
+
+
+@pytest.mark.parametrize("statement", ["import evocore.core.druvik", "from evocore import druvik"])
+def test_import_is_silent_with_warnings_as_errors(python, statement):
+    p = python(statement, options=["-W", "error"])
+    assert (p.returncode, p.stdout, p.stderr) == (0, "", "")
+
+
+def test_initialisation_without_numpy_fails_and_can_be_retried(python):
+    p = python(
+        """
+        import sys, traceback
+        sys.modules["numpy"] = None
+        try:
+            import evocore.core.druvik
+        except ImportError as e:
+            names = [entry.name for entry in traceback.extract_tb(e.__traceback__)]
+            print("init druvik" in traceback.format_exc(), "init druvik" in names)
+        else:
+            print("imported")
+        assert "evocore.core.druvik" not in sys.modules
+        del sys.modules["numpy"]
+        import numpy as np
+        import evocore.core.druvik as m
+        print(m.np is np, m.druvik(np.array([[1.0, 4.0], [3.0, 2.0]]), np.array([[0.5, 0.5], [0.9, 0.1]]),
+                                   np.array([1.0, 2.0])).tolist())
+        """
+    )
+    assert p.returncode == 0, p.stderr
+    assert p.stdout.splitlines() == ["True True", "True [[1.0], [1.8]]"]
+
+
+# NumPy as the module finds it at initialisation, with some of its types replaced.
+FAKE_NUMPY = """
+import sys, types, traceback, warnings
+import numpy
+SMALL = type("Small", (), {"__slots__": ()})
+BIG = type("Big", (), {"__slots__": tuple(f"s{i}" for i in range(400))})
+fake = types.ModuleType("numpy")
+fake.__dict__.update(numpy.__dict__)
+%s
+sys.modules["numpy"] = fake
+with warnings.catch_warnings(record=True) as caught:
+    warnings.simplefilter("%s")
+    try:
+        import evocore.core.druvik as m
+    except Exception as e:
+        print(f"raised {type(e).__name__}: {e}")
+        print("init druvik" in [entry.name for entry in traceback.extract_tb(e.__traceback__)])
+    else:
+        print("imported", m.np is fake)
+for w in caught:
+    print(f"{w.category.__name__}: {w.message}")
+"""
+SMALL = type("Small", (), {"__slots__": ()}).__basicsize__
+BIG = type("Big", (), {"__slots__": tuple(f"s{i}" for i in range(400))}).__basicsize__
+
+
+def size_changed(name, expected, got):
+    return (f"numpy.{name} size changed, may indicate binary incompatibility. "
+            f"Expected {expected} from C header, got {got} from PyObject")
+
+
+@pytest.mark.parametrize(
+    "setup, mode, error",
+    [
+        ("fake.dtype = 1", "always", "TypeError: numpy.dtype is not a type object"),
+        ("fake.ufunc = 'ufunc'", "always", "TypeError: numpy.ufunc is not a type object"),
+        ("del fake.flatiter", "always", "AttributeError: module 'numpy' has no attribute 'flatiter'"),
+        ("fake.dtype = SMALL", "always", "ValueError: " + size_changed("dtype", 88, SMALL)),
+        ("fake.flatiter = SMALL", "always", "ValueError: " + size_changed("flatiter", 2632, SMALL)),
+        ("fake.broadcast = SMALL", "always", "ValueError: " + size_changed("broadcast", 560, SMALL)),
+        ("fake.ndarray = SMALL", "always", "ValueError: " + size_changed("ndarray", 80, SMALL)),
+        ("fake.ufunc = SMALL", "always", "ValueError: " + size_changed("ufunc", 216, SMALL)),
+        # checked in the order dtype, flatiter, broadcast, ndarray, ufunc
+        ("fake.dtype = SMALL; fake.flatiter = 1", "always", "ValueError: " + size_changed("dtype", 88, SMALL)),
+        ("fake.broadcast = 1; fake.flatiter = SMALL", "always", "ValueError: " + size_changed("flatiter", 2632, SMALL)),
+        ("fake.ufunc = 1; fake.ndarray = SMALL", "always", "ValueError: " + size_changed("ndarray", 80, SMALL)),
+        # a size warning that the warning filters turn into an error
+        ("fake.flatiter = BIG", "error", "RuntimeWarning: " + size_changed("flatiter", 2632, BIG)),
+        ("fake.ufunc = BIG", "error", "RuntimeWarning: " + size_changed("ufunc", 216, BIG)),
+    ],
+)
+def test_numpy_type_check_failures(python, setup, mode, error):
+    p = python(FAKE_NUMPY % (setup, mode))
+    assert p.returncode == 0, p.stderr
+    assert p.stdout.splitlines()[:2] == [f"raised {error}", "True"]
+
+
+@pytest.mark.parametrize(
+    "name, warning",
+    [
+        ("flatiter", size_changed("flatiter", 2632, BIG)),
+        ("ufunc", size_changed("ufunc", 216, BIG)),
+        ("dtype", None),
+        ("broadcast", None),
+        ("ndarray", None),
+    ],
+)
+def test_numpy_types_larger_than_built_for(python, name, warning):
+    p = python(FAKE_NUMPY % (f"fake.{name} = BIG", "always"))
+    assert p.returncode == 0, p.stderr
+    lines = p.stdout.splitlines()
+    assert lines[0] == "imported True"
+    about = [line for line in lines[1:] if f"numpy.{name} " in line]
+    assert about == ([f"RuntimeWarning: {warning}"] if warning else [])
+
+
+@pytest.mark.parametrize("name", ["RuntimeError", "ValueError", "range"])
+def test_missing_builtin_fails_initialisation(python, name):
+    p = python(
+        f"""
+        import builtins, traceback
+        import numpy, evocore
+        saved = builtins.{name}
+        del builtins.{name}
+        try:
+            import evocore.core.druvik
+        except NameError as e:
+            print(e, "|", "init druvik" in [entry.name for entry in traceback.extract_tb(e.__traceback__)])
+        builtins.{name} = saved
+        """
+    )
+    assert p.returncode == 0, p.stderr
+    assert p.stdout == f"name '{name}' is not defined | True\n"
+
+
+def test_second_interpreter_is_refused(python):
+    p = python(
+        """
+        import evocore.core.druvik
+        import _xxsubinterpreters as interpreters
+        iid = interpreters.create()
+        try:
+            interpreters.run_string(iid, "import evocore.core.druvik")
+        except interpreters.RunFailedError as e:
+            print(str(e))
+        else:
+            print("imported in a second interpreter")
+        """
+    )
+    assert p.returncode == 0, p.stderr
+    assert "Interpreter change detected - this module can only be loaded into one interpreter per process." in p.stdout
+    assert "ImportError" in p.stdout
+
+
+def test_importing_again_returns_the_same_module(python):
+    p = python(
+        """
+        import importlib, sys
+        import numpy as np
+        import evocore.core.druvik as m
+        del sys.modules["evocore.core.druvik"]
+        again = importlib.import_module("evocore.core.druvik")
+        reloaded = importlib.reload(m)
+        print(again is m, reloaded is m, again.druvik is m.druvik)
+        print(m.druvik(np.array([[1.0, 4.0], [3.0, 2.0]]), np.array([[0.5, 0.5], [0.9, 0.1]]), np.array([1.0, 2.0])).tolist())
+        """
+    )
+    assert p.returncode == 0, p.stderr
+    assert p.stdout.splitlines() == ["True True True", "[[1.0], [1.8]]"]
+
+
+@pytest.mark.parametrize("taken", [False, True], ids=["free-name", "name-taken"])
+def test_creation_copies_the_import_spec_attributes(python, taken):
+    p = python(
+        f"""
+        import _imp, importlib.util, sys, types
+        import numpy as np
+        path = importlib.util.find_spec("evocore.core.druvik").origin
+        # no loader, parent None, and submodule search locations
+        spec = types.SimpleNamespace(name="evocore.core.druvik", origin=path, parent=None,
+                                     submodule_search_locations=["somewhere"])
+        m = _imp.create_dynamic(spec)
+        print(m.__name__, m.__file__ == path, m.__loader__, m.__package__, m.__path__)
+        sentinel = object()
+        if {taken}:
+            sys.modules["evocore.core.druvik"] = sentinel
+        _imp.exec_dynamic(m)
+        print(sys.modules["evocore.core.druvik"] is (sentinel if {taken} else m), m.__test__, m.np is np)
+        print(m.druvik(np.array([[1.0, 4.0]]), np.array([[0.5, 0.5]]), np.array([1.0, 2.0])).tolist())
+        print(_imp.create_dynamic(types.SimpleNamespace(name="evocore.core.druvik", origin=path)) is m)
+        """
+    )
+    assert p.returncode == 0, p.stderr
+    assert p.stdout.splitlines() == [
+        "evocore.core.druvik True None None ['somewhere']",
+        "True {} True",
+        "[[1.0]]",
+        "True",
+    ]
+
+
+def test_one_module_object_per_process(python):
+    p = python(
+        """
+        import importlib.util
+        import evocore.core.druvik as m
+        spec = importlib.util.spec_from_file_location("druvik", m.__file__)
+        other = importlib.util.module_from_spec(spec)
+        spec.loader.exec_module(other)
+        print(other is m, other.druvik is m.druvik)
+        """
+    )
+    assert p.returncode == 0, p.stderr
+    assert p.stdout == "True True\n"
+
+
+# ---- argument binding ---------------------------------------------------------------------------
+
+SEVEN = (X, W, Z, None, None, False, None)
+
+
+@pytest.mark.parametrize(
+    "args, kwargs, message",
+    [
+        ((), {}, "druvik() takes at least 2 positional arguments (0 given)"),
+        ((X,), {}, "druvik() takes at least 2 positional arguments (1 given)"),
+        (SEVEN, {}, "druvik() takes at most 6 positional arguments (7 given)"),
+        (SEVEN + (1,), {}, "druvik() takes at most 6 positional arguments (8 given)"),
+        (SEVEN, {"Parallel": True}, "druvik() takes at most 6 positional arguments (7 given)"),
+        (SEVEN, {"foo": 1}, "druvik() takes at most 6 positional arguments (7 given)"),
+        ((), {"ObjV": X}, "druvik() takes at least 2 positional arguments (1 given)"),
+        ((), {"weights": W}, "druvik() takes at least 2 positional arguments (0 given)"),
+        ((X,), {"idealPoint": Z}, "druvik() takes at least 2 positional arguments (1 given)"),
+        ((), {"ObjV": X, "foo": 1}, "druvik() takes at least 2 positional arguments (1 given)"),
+        ((), {1: 2}, "druvik() takes at least 2 positional arguments (0 given)"),
+        ((X, W), {"ObjV": X}, "druvik() got multiple values for keyword argument 'ObjV'"),
+        ((X, W), {"weights": W}, "druvik() got multiple values for keyword argument 'weights'"),
+        ((X,), {"weights": W, "ObjV": X}, "druvik() got multiple values for keyword argument 'ObjV'"),
+        ((X, W, Z), {"idealPoint": Z}, "druvik() got multiple values for keyword argument 'idealPoint'"),
+        (SEVEN[:6], {"Parallel": False}, "druvik() got multiple values for keyword argument 'Parallel'"),
+        ((X, W), {"foo": 1}, "druvik() got an unexpected keyword argument 'foo'"),
+        ((X, W), {"objv": X}, "druvik() got an unexpected keyword argument 'objv'"),
+        ((X, W), {"parallel": True}, "druvik() got an unexpected keyword argument 'parallel'"),
+        ((X, W), {"Parallel": 1, "foo": 2}, "druvik() got an unexpected keyword argument 'foo'"),
+        # the first left-over keyword, in dictionary order, decides
+        ((X, W), {"foo": 1, "ObjV": X}, "druvik() got an unexpected keyword argument 'foo'"),
+        ((X, W), {"ObjV": X, "foo": 1}, "druvik() got multiple values for keyword argument 'ObjV'"),
+        # CPython 3.11 hands a **mapping with non-string keys to the function as it is
+        ((X, W), {1: 2}, "druvik() keywords must be strings"),
+        ((X, W), {1: 2, "foo": 3}, "druvik() keywords must be strings"),
+        ((X, W), {"foo": 3, 1: 2}, "druvik() got an unexpected keyword argument 'foo'"),
+        ((X, W), {"idealPoint": Z, 1: 2}, "druvik() keywords must be strings"),
+        ((X, W), {"ObjV": X, 1: 2}, "druvik() got multiple values for keyword argument 'ObjV'"),
+    ],
+)
+def test_binding_errors(args, kwargs, message):
+    with pytest.raises(TypeError) as info:
+        druvik(*args, **kwargs)
+    assert type(info.value) is TypeError
+    assert str(info.value) == message
+
+
+def test_non_string_keyword_reaching_the_call_directly():
+    import ctypes
+
+    call = ctypes.pythonapi.PyObject_Call
+    call.restype = ctypes.py_object
+    call.argtypes = [ctypes.py_object] * 3
+    with pytest.raises(TypeError, match=r"^druvik\(\) keywords must be strings$"):
+        call(druvik, (X, W), {(1, 2): 3})
+    assert_same(call(druvik, (X, W), {"idealPoint": Z}), [[1.0], [1.8]])
+
+
+@pytest.mark.parametrize(
+    "args, kwargs",
+    [
+        ((X, W, Z, None, None, False), {}),
+        ((), {"ObjV": X, "weights": W, "idealPoint": Z}),
+        ((), {"Parallel": False, "maxormins": None, "CV": None, "idealPoint": Z, "weights": W, "ObjV": X}),
+        ((X,), {"weights": W, "idealPoint": Z}),
+        ((X, W), {"idealPoint": Z, "Parallel": None}),
+        ((X, W, Z), {}),
+        ((X, W, Z, None), {"maxormins": None}),
+    ],
+)
+def test_binding_by_position_and_keyword(args, kwargs):
+    assert_same(druvik(*args, **kwargs), [[1.0], [1.8]])
+
+
+def test_defaults_by_position():
+    assert_same(druvik(X, W), [1.0, 2.0])
+    assert_same(druvik(X, W, None, None, None, None), [1.0, 2.0])
+
+
+# ---- traceback entries --------------------------------------------------------------------------
+
+
+@pytest.mark.parametrize(
+    "args, kwargs, exception",
+    [
+        ((X, W, Z), {"Parallel": 1}, RuntimeError),
+        ((X,), {}, TypeError),
+        ((X, W), {"foo": 1}, TypeError),
+        ((np.empty((0, 2)), np.empty((0, 2))), {}, ValueError),
+        ((X, W, Z, [[0.0], [0.0]]), {}, AttributeError),
+        ((X, W, A([1.0])), {}, RuntimeError),
+    ],
+)
+def test_failing_call_gains_a_traceback_entry(args, kwargs, exception):
+    with pytest.raises(exception) as info:
+        druvik(*args, **kwargs)
+    entries = traceback.extract_tb(info.value.__traceback__)
+    ours = [entry for entry in entries if entry.name == "druvik.druvik"]
+    assert len(ours) == 1
+    assert ours[0].filename == "core/druvik.cpp"
+    # directly below the caller (NumPy's own frames, if any, come after it)
+    assert entries[entries.index(ours[0]) - 1].name == "test_failing_call_gains_a_traceback_entry"
+
+
+# ---- the Parallel switch ------------------------------------------------------------------------
+
+
+@pytest.mark.parametrize(
+    "Parallel",
+    [1, 0, 1.0, 0.0, np.bool_(True), np.bool_(False), A(True), "True", "", [], [True], (), object()],
+    ids=repr,
+)
+def test_parallel_must_be_a_bool(Parallel):
+    with pytest.raises(RuntimeError) as info:
+        druvik(X, W, Z, Parallel=Parallel)
+    assert type(info.value) is RuntimeError
+    assert info.value.args == (MESSAGES["Parallel"],)
+
+
+@pytest.mark.parametrize("idealPoint", [Z, None])
+def test_parallel_none_is_false(idealPoint):
+    serial = druvik(X, W, idealPoint, Parallel=False)
+    assert_bytes_equal(druvik(X, W, idealPoint, Parallel=None), serial)
+    assert_bytes_equal(druvik(X, W, idealPoint, None, None, None), serial)
+    assert_bytes_equal(druvik(X, W, idealPoint, Parallel=True), serial)
+
+
+# ---- coercion of array arguments ----------------------------------------------------------------
+
+# Integer-valued data, so that every element type below holds it exactly.
+BASE = {
+    "ObjV": A([[1.0, 5.0, 2.0], [3.0, 2.0, 8.0], [4.0, 4.0, 1.0]]),
+    "weights": A([[1.0, 2.0, 1.0], [3.0, 1.0, 2.0], [2.0, 2.0, 2.0]]),
+    "idealPoint": A([0.0, 1.0, -1.0]),
+    "CV": A([[0.0, -1.0], [2.0, 0.0], [0.0, 1.0]]),
+    "maxormins": A([1, -1, 2], dtype=np.int32),
+}
+
+
+
+
+def test_base_case():
+    # product [[1, -5, 4], [3, -2, 16], [4, -4, 2]]; maxima (4, -2, 16); rows 1 and 2 violate by 2 and 1
+    assert_same(druvik(**BASE), [[12.0], [38.0], [36.0]])
+    assert_same(druvik(**dict(BASE, idealPoint=None)), [1.0, -5.0, 4.0])
+
+
+class Sub(np.ndarray):
+    pass
+
+
+def strided(a):
+    """The same values as `a`, as a view into a larger array with steps of 2."""
+    big = np.zeros(tuple(2 * n + 1 for n in a.shape), dtype=a.dtype)
+    view = big[tuple(slice(1, None, 2) for _ in a.shape)]
+    view[...] = a
+    return view
+
+
+def reversed_view(a):
+    """The same values as `a`, through negative strides."""
+    flipped = a[(slice(None, None, -1),) * a.ndim].copy()
+    return flipped[(slice(None, None, -1),) * a.ndim]
+
+
+def read_only(a):
+    a = a.copy()
+    a.flags.writeable = False
+    return a
+
+
+FORMS = {
+    "fortran": np.asfortranarray,
+    "strided": strided,
+    "reversed": reversed_view,
+    "read-only": read_only,
+    "subclass": lambda a: a.copy().view(Sub),
+    "float32": lambda a: a.astype(np.float32),
+    "float16": lambda a: a.astype(np.float16),
+    "float64": lambda a: a.astype(np.float64),
+    "big-endian-float64": lambda a: a.astype(">f8"),
+    "int8": lambda a: a.astype(np.int8),
+    "int32": lambda a: a.astype(np.int32),
+    "int64": lambda a: a.astype(np.int64),
+    "big-endian-int32": lambda a: a.astype(">i4"),
+    "object": lambda a: a.astype(object),
+    "fortran-float32": lambda a: np.asfortranarray(a.astype(np.float32)),
+}
+COERCIONS = [
+    (name, form, with_ideal)
+    for name in BASE
+    for form in FORMS
+    for with_ideal in (True, False)
+    if not (form in ("fortran", "fortran-float32") and BASE[name].ndim == 1)
+    and not (name == "idealPoint" and not with_ideal)
+]
+
+
+def snapshot(a):
+    return (type(a), a.dtype, a.shape, a.strides, a.flags.writeable, a.tobytes())
+
+
+@pytest.mark.parametrize(
+    "name, form, with_ideal", COERCIONS, ids=[f"{n}-{f}-{'ideal' if i else 'no-ideal'}" for n, f, i in COERCIONS]
+)
+def test_coerced_arguments_give_the_same_bits(name, form, with_ideal):
+    args = dict(BASE)
+    if not with_ideal:
+        args["idealPoint"] = None
+    expected = druvik(**args)
+    args[name] = FORMS[form](BASE[name])
+    before = snapshot(args[name])
+    assert_bytes_equal(druvik(**args), expected)
+    assert_bytes_equal(druvik(**args, Parallel=True), expected)
+    assert snapshot(args[name]) == before
+
+
+def test_all_arguments_coerced_at_once():
+    expected = druvik(**BASE)
+    args = {
+        "ObjV": np.asfortranarray(BASE["ObjV"].astype(np.float32)),
+        "weights": reversed_view(BASE["weights"].astype(np.int16)),
+        "idealPoint": strided(BASE["idealPoint"].astype(">f4")),
+        "CV": read_only(np.asfortranarray(BASE["CV"])),
+        "maxormins": strided(BASE["maxormins"].astype(np.int64)),
+    }
+    assert_bytes_equal(druvik(**args), expected)
+
+
+def test_maxormins_is_truncated_to_int32():
+    args = dict(BASE, maxormins=A([1.9, -1.5, 2.2]))
+    assert_bytes_equal(druvik(**args), druvik(**BASE))
+
+
+class NoCopy(np.ndarray):
+    def copy(self, *args, **kwargs):
+        raise AssertionError("the argument's copy() was used")
+
+
+def test_working_copy_does_not_use_the_arguments_copy():
+    ObjV = BASE["ObjV"].copy().view(NoCopy)
+    args = dict(BASE, ObjV=ObjV, maxormins=None)
+    expected = druvik(**dict(BASE, maxormins=None))
+    assert_bytes_equal(druvik(**args), expected)
+    assert_bytes_equal(druvik(**dict(args, idealPoint=None)), druvik(**dict(BASE, maxormins=None, idealPoint=None)))
+
+
+FRESH_CALLS = {
+    "plain": dict(idealPoint=BASE["idealPoint"]),
+    "no-ideal": dict(idealPoint=None),
+    "CV": dict(CV=BASE["CV"], idealPoint=BASE["idealPoint"]),
+    "CV-no-ideal": dict(CV=BASE["CV"], idealPoint=None),
+    "maxormins": dict(maxormins=BASE["maxormins"], idealPoint=BASE["idealPoint"]),
+    "all": dict(BASE),
+    "all-parallel": dict(BASE, Parallel=True),
+    "one-row": dict(ObjV=BASE["ObjV"][:1].copy(), CV=BASE["CV"][:1].copy(), idealPoint=BASE["idealPoint"]),
+    "one-row-no-ideal": dict(ObjV=BASE["ObjV"][:1].copy(), CV=BASE["CV"][:1].copy(), idealPoint=None),
+    # failures after the working matrix was made
+    "bad-ideal-length": dict(CV=BASE["CV"], maxormins=BASE["maxormins"], idealPoint=A([1.0])),
+    "bad-ideal-kind": dict(CV=BASE["CV"], idealPoint=[1.0, 2.0, 3.0]),
+    "bad-parallel": dict(BASE, Parallel=1),
+    "bad-maxormins": dict(CV=BASE["CV"], maxormins=A([1, 1])),
+}
+
+
+@pytest.mark.parametrize("case", FRESH_CALLS)
+def test_arguments_are_never_written(case):
+    # already C-contiguous float64 and int32: these reach the kernels without a copy
+    args = dict(ObjV=BASE["ObjV"].copy(), weights=BASE["weights"].copy())
+    args.update({k: (v.copy() if isinstance(v, np.ndarray) else v) for k, v in FRESH_CALLS[case].items()})
+    arrays = {k: v for k, v in args.items() if isinstance(v, np.ndarray)}
+    before = {k: snapshot(v) for k, v in arrays.items()}
+    try:
+        result = druvik(**args)
+    except RuntimeError:
+        result = None
+    assert {k: snapshot(v) for k, v in arrays.items()} == before
+    if result is not None:
+        assert result.flags.c_contiguous and result.flags.writeable
+        for a in arrays.values():
+            assert not np.shares_memory(result, a)
+
+
+def test_read_only_arguments():
+    args = {k: read_only(v) for k, v in BASE.items()}
+    assert_bytes_equal(druvik(**args), druvik(**BASE))
+    assert_bytes_equal(druvik(**dict(args, idealPoint=None)), druvik(**dict(BASE, idealPoint=None)))
+    one = {k: read_only(v[:1]) if v.ndim == 2 and k != "weights" else read_only(v) for k, v in BASE.items()}
+    assert_bytes_equal(druvik(**one), druvik(**{k: v.copy() for k, v in one.items()}))
+
+
+# ---- the module global np ---------------------------------------------------------------------
+
+
+def test_numpy_is_reached_through_the_module_global(monkeypatch):
+    monkeypatch.delattr(druvik_module, "np")
+    with pytest.raises(NameError, match=r"^name 'np' is not defined$"):
+        druvik(X, W, Z)
+    with pytest.raises(NameError, match=r"^name 'np' is not defined$"):
+        druvik(X, W)
+    monkeypatch.setattr(builtins, "np", np, raising=False)
+    assert_same(druvik(X, W, Z), [[1.0], [1.8]])
+    assert_same(druvik(X, W), [1.0, 2.0])
+
+
+# ---- arguments whose attributes lie -------------------------------------------------------------
+
+SAFETY_PRELUDE = """
+import numpy as np
+import evocore.core.druvik as mod
+from evocore.core.druvik import druvik
+
+def liar(base, **attrs):
+    # a view of `base` whose listed attributes (values or methods) lie
+    ns = {k: (v if callable(v) else property(lambda self, v=v: v)) for k, v in attrs.items()}
+    return np.asarray(base).view(type("Liar", (np.ndarray,), ns))
+
+class FakeNumpy:
+    # NumPy with some functions replaced
+    def __init__(self, **replaced):
+        self.__dict__.update(replaced)
+    def __getattr__(self, name):
+        return getattr(np, name)
+
+X = np.array([[1.0, 4.0], [3.0, 2.0]])
+W = np.array([[0.5, 0.5], [0.9, 0.1]])
+Z = np.array([1.0, 2.0])
+RIGHT = druvik(X, W, Z)
+C_TRUE = {"C_CONTIGUOUS": True}
+
+def attempt(call, correct=None):
+    try:
+        result = call()
+    except (ValueError, BufferError, TypeError, RuntimeError, IndexError, OverflowError) as e:
+        print("OK raised", type(e).__name__, e)
+    else:
+        ok = correct is not None and np.asarray(result).dtype == np.asarray(correct).dtype and np.array_equal(result, correct)
+        print("OK returned" if ok else "BAD returned", repr(result))
+"""
+
+LB = "lambda self, *a, **k: "
+SAFETY_CASES = {
+    "ObjV-ndim": "attempt(lambda: druvik(liar(np.arange(4.0), ndim=2, shape=(2, 2)), W, Z))",
+    "ObjV-shape-taller": "attempt(lambda: druvik(liar(X, shape=(5000, 2)), np.ones((5000, 2)), Z))",
+    "ObjV-shape-wider": "attempt(lambda: druvik(liar(X, shape=(2, 5000)), np.ones((2, 5000)), np.ones(5000)))",
+    "ObjV-shape-smaller": "attempt(lambda: druvik(liar(np.ones((4, 2)), shape=(2, 2)), W, Z), druvik(np.ones((2, 2)), W, Z))",
+    "ObjV-flags-reversed": """
+big = np.arange(20000.0).reshape(10000, 2)
+attempt(lambda: druvik(liar(big[::-1], flags=C_TRUE), np.ones((10000, 2)), np.zeros(2)),
+        druvik(np.ascontiguousarray(big[::-1]), np.ones((10000, 2)), np.zeros(2)))""",
+    "ObjV-dtype": "attempt(lambda: druvik(liar(X.astype(np.float32), dtype=np.dtype(float)), W, Z), RIGHT)",
+    "ObjV-astype": f"attempt(lambda: druvik(liar(X.astype(np.float32), astype={LB}np.zeros((1, 1))), W, Z))",
+    "weights-ndim": "attempt(lambda: druvik(X, liar(np.ones((2, 2, 1)), ndim=2), Z))",
+    "weights-shape-wider": "attempt(lambda: druvik(X, liar(np.ones((2, 1)), shape=(2, 2)), Z))",
+    "weights-shape-taller-one-row": "attempt(lambda: druvik(np.ones((1, 2)), liar(np.ones((1, 2)), shape=(100000, 2)), Z), np.ones((1, 1)))",
+    "weights-flags-fortran": "attempt(lambda: druvik(X, liar(np.asfortranarray(W), flags=C_TRUE), Z), RIGHT)",
+    "weights-dtype": "attempt(lambda: druvik(X, liar(W.astype(np.float32), dtype=np.dtype(float)), Z), druvik(X, W.astype(np.float32), Z))",
+    "weights-astype": f"attempt(lambda: druvik(X, liar(W.astype(np.float32), astype={LB}np.zeros((1, 1))), Z))",
+    "idealPoint-len": f"attempt(lambda: druvik(X, W, liar(np.array([1.0]), shape=(2,), __len__={LB}2)))",
+    "idealPoint-dtype": "attempt(lambda: druvik(X, W, liar(Z.astype(np.float32), dtype=np.dtype(float))), RIGHT)",
+    "idealPoint-astype": f"attempt(lambda: druvik(X, W, liar(Z.astype(np.float32), astype={LB}np.zeros(1))))",
+    "idealPoint-flags": "attempt(lambda: druvik(X, W, liar(np.array([9.0, 1.0, 9.0, 2.0])[1::2], flags=C_TRUE)), RIGHT)",
+    "maxormins-len": f"attempt(lambda: druvik(X, W, Z, maxormins=liar(np.array([1], np.int32), shape=(2,), __len__={LB}2)))",
+    "maxormins-dtype": """
+signs = liar(np.array([1, -1], np.int8), dtype=np.dtype(np.int32))
+attempt(lambda: druvik(X, W, Z, maxormins=signs), druvik(X, W, Z, maxormins=np.array([1, -1])))""",
+    "maxormins-astype": f"attempt(lambda: druvik(X, W, Z, maxormins=liar(np.array([1, -1], np.int8), astype={LB}np.ones(1, np.int32))))",
+    "CV-shape": "attempt(lambda: druvik(X, W, Z, liar(np.array([[1.0]]), shape=(2, 1))))",
+    "CV-shape-wide": "attempt(lambda: druvik(X, W, Z, liar(np.zeros((2, 1)), shape=(2, 100000))), RIGHT)",
+    "CV-ndim": "attempt(lambda: druvik(X, W, Z, liar(np.array([1.0, 0.0]), ndim=2, shape=(2, 1))), druvik(X, W, Z, np.array([[1.0], [0.0]])))",
+    "CV-flags": """
+CV = np.array([[0.0, 1.0, 0.0], [0.0, 0.0, 2.0]])
+attempt(lambda: druvik(X, W, Z, liar(np.asfortranarray(CV), flags=C_TRUE)), druvik(X, W, Z, CV))""",
+    "CV-astype": f"attempt(lambda: druvik(X, W, Z, liar(np.ones((2, 2), np.float32), astype={LB}np.ones((1, 1)))))",
+    "unaligned": """
+def unaligned(a):
+    a = np.asarray(a)
+    raw = np.zeros(a.nbytes + 1, np.uint8)
+    view = raw[1:].view(a.dtype).reshape(a.shape)
+    view[...] = a
+    assert not view.flags.aligned and view.flags.c_contiguous
+    return view
+rng = np.random.default_rng(5)
+args = (rng.normal(size=(4000, 17)), rng.uniform(size=(4000, 17)), rng.normal(size=17), rng.normal(size=(4000, 5)),
+        rng.choice(np.array([1, -1, 2], np.int32), 17))
+for Parallel in (False, True):
+    odd = [unaligned(a) for a in args]
+    attempt(lambda: druvik(*odd, Parallel), druvik(*args, Parallel))
+    attempt(lambda: druvik(odd[0], odd[1], None, odd[3], odd[4], Parallel), druvik(args[0], args[1], None, *args[3:], Parallel))
+    attempt(lambda: druvik(odd[0][:1], odd[1], odd[2], Parallel=Parallel), druvik(args[0][:1], args[1], args[2], Parallel=Parallel))""",
+    "np-empty-small": """
+mod.np = FakeNumpy(empty=lambda *a, **k: np.empty((1, 1)))
+attempt(lambda: druvik(np.ones((3, 2)), np.ones((3, 2)), Z))""",
+    "np-empty-float32": """
+mod.np = FakeNumpy(empty=lambda shape, dtype=None: np.empty(shape, np.float32))
+attempt(lambda: druvik(X, W, Z), RIGHT)""",
+    "np-empty-read-only": """
+memory = bytes(16)
+mod.np = FakeNumpy(empty=lambda *a, **k: np.frombuffer(memory).reshape(2, 1))
+attempt(lambda: druvik(X, W, Z))
+print("OK memory intact" if memory == bytes(16) else "BAD wrote into read-only memory")""",
+    "np-empty-working-matrix": """
+mod.np = FakeNumpy(empty=lambda shape, dtype=None: np.zeros((1, 1)) if len(shape) == 2 and shape[1] == 2 else np.empty(shape, dtype))
+attempt(lambda: druvik(np.ones((3, 2)), np.ones((3, 2)), Z, maxormins=np.array([1, 1])))
+attempt(lambda: druvik(np.ones((3, 2)), np.ones((3, 2)), Z, np.ones((3, 1))))""",
+    "np-ascontiguousarray": """
+mod.np = FakeNumpy(ascontiguousarray=lambda a: a)
+attempt(lambda: druvik(X, np.asfortranarray(W), Z), RIGHT)
+attempt(lambda: druvik(np.ones((5000, 2))[::-1], np.ones((5000, 2)), Z), druvik(np.ones((5000, 2)), np.ones((5000, 2)), Z))""",
+}
+
+
+@pytest.fixture(scope="module")
+def safety_runs():
+    """Every case in its own interpreter (a crash ends only that one), a few at a time."""
+
+    def run(code):
+        p = subprocess.run([sys.executable, "-c", SAFETY_PRELUDE + textwrap.dedent(code)], cwd=TESTS_DIR,
+                           capture_output=True, text=True, timeout=120)
+        return p.returncode, p.stdout, p.stderr
+
+    with concurrent.futures.ThreadPoolExecutor(max_workers=8) as pool:
+        return dict(zip(SAFETY_CASES, pool.map(run, SAFETY_CASES.values())))
+
+
+@pytest.mark.parametrize("case", SAFETY_CASES)
+def test_lying_arguments_are_handled_safely(safety_runs, case):
+    returncode, out, err = safety_runs[case]
+    assert returncode == 0, f"exit code {returncode}\n{out}\n{err}"
+    assert out and "BAD" not in out, out
+
+
+# ---- reference counts and memory ----------------------------------------------------------------
+
+
+def resident_bytes():
+    with open("/proc/self/statm") as f:
+        return int(f.read().split()[1]) * os.sysconf("SC_PAGE_SIZE")
+
+
+def leak_cases():
+    F = np.asfortranarray(BASE["ObjV"].astype(np.float32))
+    return {
+        "valid-plain": ((X, W, Z), {}, None),
+        "valid-converted": ((F, BASE["weights"].astype(int), BASE["idealPoint"].astype(int)),
+                            dict(CV=np.asfortranarray(BASE["CV"]), maxormins=BASE["maxormins"].astype(np.int64), Parallel=True), None),
+        "valid-no-ideal": ((BASE["ObjV"], BASE["weights"]), dict(CV=BASE["CV"], maxormins=BASE["maxormins"]), None),
+        "valid-one-row": ((BASE["ObjV"][:1].copy(), BASE["weights"], BASE["idealPoint"]), {}, None),
+        "bad-weights": ((X, [[0.5, 0.5], [0.9, 0.1]], Z), {}, RuntimeError),
+        "bad-ideal-late": ((F, BASE["weights"].astype(int), A([1.0, 2.0])),
+                           dict(CV=BASE["CV"], maxormins=BASE["maxormins"].astype(np.int64)), RuntimeError),
+        "bad-keyword": ((X, W), dict(idealPoint=Z, foo=1), TypeError),
+        "numpy-error": ((np.empty((0, 2)), np.empty((0, 2))), dict(CV=np.empty((0, 1))), ValueError),
+        "bad-CV-lookup": ((X, W, Z), dict(CV=[[0.0], [1.0]]), AttributeError),
+    }
+
+
+@pytest.mark.parametrize("case", list(leak_cases()))
+def test_repeated_calls_do_not_leak(case):
+    args, kwargs, exception = leak_cases()[case]
+    watched = [o for o in (*args, *kwargs.values()) if not isinstance(o, (bool, int, type(None)))]
+    shared = [None, True, False, float, np.int32, np.float64, np.ndarray, RuntimeError, TypeError]
+
+    def run(n):
+        if exception is None:
+            for _ in range(n):
+                druvik(*args, **kwargs)
+        else:
+            for _ in range(n):
+                try:
+                    druvik(*args, **kwargs)
+                except exception:
+                    pass
+
+    run(2000)
+    gc.collect()
+    own = [sys.getrefcount(o) for o in watched]
+    common = [sys.getrefcount(o) for o in shared]
+    blocks = sys.getallocatedblocks()
+    rss = resident_bytes()
+    run(100_000)
+    gc.collect()
+    assert resident_bytes() - rss < 5 * 2**20
+    assert sys.getallocatedblocks() - blocks < 1000
+    assert [sys.getrefcount(o) for o in watched] == own
+    assert all(abs(sys.getrefcount(o) - c) < 100 for o, c in zip(shared, common))
+
+
+# ---- the thread team ------------------------------------------------------------------------------
+
+
+def thread_cases():
+    rng = np.random.default_rng(20240607)
+    rows = rng.normal(size=(40001, 3)) * 5
+    rows[rng.uniform(size=rows.shape) < 0.05] = np.nan
+    CV = rng.normal(size=(40001, 2))
+    return {
+        "rows": dict(ObjV=rows, weights=rng.uniform(size=(40001, 3)), idealPoint=rng.normal(size=3)),
+        "rows-CV-maxormins": dict(ObjV=rows, weights=rng.uniform(size=(40001, 3)), idealPoint=rng.normal(size=3),
+                                  CV=CV, maxormins=A([1, -1, 2], dtype=np.int32)),
+        "one-row-many-weights": dict(ObjV=rng.normal(size=(1, 3)), weights=rng.uniform(size=(40000, 3)),
+                                     idealPoint=rng.normal(size=3)),
+        "one-row-wide": dict(ObjV=rng.normal(size=(1, 40000)), weights=rng.uniform(size=(1, 40000)),
+                             idealPoint=rng.normal(size=40000)),
+        "two-rows-wide": dict(ObjV=rng.normal(size=(2, 40000)), weights=rng.uniform(size=(2, 40000)),
+                              idealPoint=rng.normal(size=40000)),
+    }
+
+
+@pytest.fixture(scope="module")
+def thread_data(tmp_path_factory):
+    cases = thread_cases()
+    folder = tmp_path_factory.mktemp("threads")
+    for name, args in cases.items():
+        np.savez(folder / f"{name}.npz", **args)
+    serial = {name: druvik(**args, Parallel=False) for name, args in cases.items()}
+    return folder, serial
+
+
+def test_parallel_equals_serial_in_process(thread_data):
+    folder, serial = thread_data
+    for name, args in thread_cases().items():
+        assert_bytes_equal(druvik(**args, Parallel=True), serial[name])
+
+
+@pytest.mark.parametrize("threads", [1, 2, 3])
+def test_parallel_result_does_not_depend_on_the_team_size(python, thread_data, threads):
+    folder, serial = thread_data
+    p = python(
+        f"""
+        import glob, os
+        import numpy as np
+        from evocore.core.druvik import druvik
+        for path in sorted(glob.glob(os.path.join({str(folder)!r}, "*.npz"))):
+            with np.load(path) as data:
+                args = dict(data)
+            np.save(path[:-4] + ".out{threads}.npy", druvik(**args, Parallel=True))
+        """,
+        env={"OMP_NUM_THREADS": threads, "OMP_DYNAMIC": "false"},
+    )
+    assert p.returncode == 0, p.stderr
+    for name, expected in serial.items():
+        assert_bytes_equal(np.load(folder / f"{name}.out{threads}.npy"), expected)
+
+
+def test_team_is_started_for_large_loops_only(python):
+    p = python(
+        """
+        import os
+        import numpy as np
+        from evocore.core.druvik import druvik
+        def threads():
+            return len(os.listdir("/proc/self/task"))
+        start = threads()
+        druvik(np.ones((100, 3)), np.ones((100, 3)), np.zeros(3), Parallel=True)
+        small = threads()
+        druvik(np.ones((40000, 3)), np.ones((40000, 3)), np.zeros(3), Parallel=True)
+        print(small - start, threads() - start)
+        """,
+        env={"OMP_NUM_THREADS": 3, "OMP_DYNAMIC": "false", "OPENBLAS_NUM_THREADS": 1},
+    )
+    assert p.returncode == 0, p.stderr
+    small, large = map(int, p.stdout.split())
+    assert small == 0
+    assert large == 2  # the two workers of a team of three
+
+
+# ---- out of memory ----------------------------------------------------------------------------------
+
+
+def test_scratch_allocation_failure_raises_memory_error(python):
+    p = python(
+        """
+        import resource, traceback
+        import numpy as np
+        from evocore.core.druvik import druvik
+        N = 2**24
+        ObjV, weights, z, CV = np.zeros((1, N)), np.zeros((1, N)), np.zeros(N), np.ones((1, 1))
+        with open("/proc/self/statm") as f:
+            mapped = int(f.read().split()[0]) * resource.getpagesize()
+        soft, hard = resource.getrlimit(resource.RLIMIT_AS)
+        limit = mapped + N * 8 * 3 // 2   # room for the working copy, not for one more row
+        if hard != resource.RLIM_INFINITY and hard < limit:
+            print("SKIP")
+            raise SystemExit
+        resource.setrlimit(resource.RLIMIT_AS, (limit, hard))
+        try:
+            druvik(ObjV, weights, z, CV)
+        except MemoryError as e:
+            print("MemoryError", "Unable to allocate" in str(e),
+                  traceback.extract_tb(e.__traceback__)[-1].name)
+        else:
+            print("no error")
+        finally:
+            resource.setrlimit(resource.RLIMIT_AS, (soft, hard))
+        print(druvik(ObjV[:, :2], weights[:, :2], z[:2], CV).tolist())
+        """
+    )
+    assert p.returncode == 0, p.stderr
+    if p.stdout.startswith("SKIP"):
+        pytest.skip("address-space limit cannot be raised far enough")
+    # the working copy could be made; the penalty's scratch vector could not
+    assert p.stdout.splitlines() == ["MemoryError False druvik.druvik", "[[0.0]]"]
