@@ -64,45 +64,6 @@ def test_imports_without_numpy(python):
     assert p.stdout == "ok\n"
 
 
-@pytest.mark.parametrize("statement", ["import evocore.core.build", "from evocore import build"])
-def test_import_is_silent_with_warnings_as_errors(python, statement):
-    p = python(statement, options=["-W", "error"])
-    assert (p.returncode, p.stdout, p.stderr) == (0, "", "")
-
-
-def test_importing_again_returns_the_same_module(python):
-    p = python(
-        """
-        import importlib, sys
-        import evocore.core.build as m
-        del sys.modules["evocore.core.build"]
-        again = importlib.import_module("evocore.core.build")
-        print(again is m, importlib.reload(m) is m, again.build is m.build, m.build())
-        """
-    )
-    assert p.returncode == 0, p.stderr
-    assert p.stdout == "True True True None\n"
-
-
-def test_second_interpreter_is_refused(python):
-    p = python(
-        """
-        import evocore.core.build
-        import _xxsubinterpreters as interpreters
-        iid = interpreters.create()
-        try:
-            interpreters.run_string(iid, "import evocore.core.build")
-        except interpreters.RunFailedError as e:
-            print(str(e))
-        else:
-            print("imported in a second interpreter")
-        """
-    )
-    assert p.returncode == 0, p.stderr
-    assert "ImportError" in p.stdout
-    assert "Interpreter change detected - this module can only be loaded into one interpreter per process." in p.stdout
-
-
 def test_needs_no_builtins_at_initialisation(python):
     p = python(
         """

@@ -113,9 +113,13 @@ def test_package_imports_operators_lazily(python):
 # ---- initialisation -----------------------------------------------------------------------------
 
 
-@pytest.mark.parametrize("statement", ["import evocore.core.druvik", "from evocore import druvik"])
-def test_import_is_silent_with_warnings_as_errors(python, statement):
-    p = python(statement, options=["-W", "error"])
+MODULES = ["druvik", "quelan", "ornavi", "build"]
+
+
+@pytest.mark.parametrize("name", MODULES)
+@pytest.mark.parametrize("form", ["import evocore.core.{0}", "from evocore import {0}"])
+def test_import_is_silent_with_warnings_as_errors(python, form, name):
+    p = python(form.format(name), options=["-W", "error"])
     assert (p.returncode, p.stdout, p.stderr) == (0, "", "")
 
 
@@ -238,14 +242,15 @@ def test_missing_builtin_fails_initialisation(python, name):
     assert p.stdout == f"name '{name}' is not defined | True\n"
 
 
-def test_second_interpreter_is_refused(python):
+@pytest.mark.parametrize("name", MODULES)
+def test_second_interpreter_is_refused(python, name):
     p = python(
-        """
-        import evocore.core.druvik
+        f"""
+        import evocore.core.{name}
         import _xxsubinterpreters as interpreters
         iid = interpreters.create()
         try:
-            interpreters.run_string(iid, "import evocore.core.druvik")
+            interpreters.run_string(iid, "import evocore.core.{name}")
         except interpreters.RunFailedError as e:
             print(str(e))
         else:
@@ -257,21 +262,20 @@ def test_second_interpreter_is_refused(python):
     assert "ImportError" in p.stdout
 
 
-def test_importing_again_returns_the_same_module(python):
+@pytest.mark.parametrize("name", MODULES)
+def test_importing_again_returns_the_same_module(python, name):
     p = python(
-        """
+        f"""
         import importlib, sys
-        import numpy as np
-        import evocore.core.druvik as m
-        del sys.modules["evocore.core.druvik"]
-        again = importlib.import_module("evocore.core.druvik")
+        import evocore.core.{name} as m
+        del sys.modules["evocore.core.{name}"]
+        again = importlib.import_module("evocore.core.{name}")
         reloaded = importlib.reload(m)
-        print(again is m, reloaded is m, again.druvik is m.druvik)
-        print(m.druvik(np.array([[1.0, 4.0], [3.0, 2.0]]), np.array([[0.5, 0.5], [0.9, 0.1]]), np.array([1.0, 2.0])).tolist())
+        print(again is m, reloaded is m, again.{name} is m.{name})
         """
     )
     assert p.returncode == 0, p.stderr
-    assert p.stdout.splitlines() == ["True True True", "[[1.0], [1.8]]"]
+    assert p.stdout == "True True True\n"
 
 
 @pytest.mark.parametrize("taken", [False, True], ids=["free-name", "name-taken"])
