@@ -5,6 +5,7 @@
 
 #include <cstdio>
 #include <cstring>
+#include <exception>
 #include <new>
 
 namespace evo {
@@ -25,6 +26,7 @@ PyObject** g_builtins = nullptr;    // looked-up built-ins, in Module::builtins 
 PyObject** g_messages = nullptr;    // one-element argument tuples of the module's messages
 PyObject** g_param_names = nullptr; // interned parameter names
 PyObject** g_defaults = nullptr;    // default values (nullptr for required parameters)
+int g_required = 0;                 // the leading parameters without defaults
 PyObject* g_ndarray = nullptr;
 PyObject* g_code = nullptr;         // code object of the function's traceback entry
 PyObject* g_init_code = nullptr;    // code object of the "init <name>" traceback entry
@@ -55,12 +57,6 @@ void add_traceback(PyObject** cache, const char* funcname) {
     rethrow();
 }
 
-int required_count() {
-    int r = 0;
-    while (r < g_def->nparams && g_def->params[r].value.kind == Default::Required) ++r;
-    return r;
-}
-
 // The first keyword left over after binding decides the error.
 [[noreturn]] void leftover_keyword_error(PyObject* kwds, Py_ssize_t npos) {
     PyObject *key, *value;
@@ -73,8 +69,10 @@ int required_count() {
         int index = -1;
         for (int i = 0; i < g_def->nparams && index < 0; ++i)
             if (check(PyObject_RichCompareBool(key, g_param_names[i], Py_EQ))) index = i;
-        if (index >= npos) continue;  // bound by this keyword
-        if (index >= 0)
+        // A key that bound its parameter; a look-alike key (equal but hashed differently) did not.
+        if (index >= npos && PyDict_GetItemWithError(kwds, g_param_names[index]) == value) continue;
+        if (PyErr_Occurred()) rethrow();
+        if (index >= 0 && index < npos)
             PyErr_Format(PyExc_TypeError, "%s() got multiple values for keyword argument '%U'",
                          g_def->name, key);
         else
@@ -82,8 +80,7 @@ int required_count() {
                          key);
         rethrow();
     }
-    // Every key bound a parameter after all (a key that compared equal to a name twice).
-    PyErr_Format(PyExc_TypeError, "%.200s() keywords must be strings", g_def->name);
+    PyErr_SetString(PyExc_SystemError, "keyword arguments changed during binding");
     rethrow();
 }
 
@@ -95,6 +92,8 @@ PyObject* call_body(PyObject*, PyObject* args, PyObject* kwds) {
     } catch (const PyException&) {
     } catch (const std::bad_alloc&) {
         PyErr_NoMemory();
+    } catch (const std::exception& e) {
+        PyErr_SetString(PyExc_SystemError, e.what());
     }
     if (!PyErr_Occurred()) PyErr_SetString(PyExc_SystemError, "error return without exception set");
     add_traceback(&g_code, g_funcname);
@@ -176,7 +175,7 @@ void make_names() {
         const Param& p = g_def->params[i];
         g_param_names[i] = intern(p.name);
         switch (p.value.kind) {
-            case Default::Required: break;
+            case Default::Required: g_required = i + 1; break;
             case Default::None: g_defaults[i] = Py_NewRef(Py_None); break;
             case Default::False: g_defaults[i] = Py_NewRef(Py_False); break;
             case Default::Int: g_defaults[i] = check(PyLong_FromLong(p.value.i)); break;
@@ -329,7 +328,7 @@ int exec(PyObject* module) {
 void bind(PyObject* args, PyObject* kwds, Args& out) {
     const Py_ssize_t npos = PyTuple_GET_SIZE(args);
     const int all = g_def->nparams;
-    const int req = required_count();
+    const int req = g_required;
     if (npos > all) count_error("at most", all, npos);
     for (Py_ssize_t i = 0; i < npos; ++i) out.v_[i] = Ref::borrow(PyTuple_GET_ITEM(args, i));
 
