@@ -6,7 +6,6 @@ import types
 import pytest
 
 import evocore
-import evocore.core.build as build_module
 from evocore.core.build import build
 
 DOC = "\n    This file is set up as a key to control the version of the core.\n    "
@@ -32,21 +31,6 @@ def test_function_attributes():
     assert build.__module__ == "evocore.core.build"
     assert build.__doc__ == DOC
     assert evocore.build is build
-
-
-def test_module_attributes():
-    m = build_module
-    assert m.__doc__ is None
-    assert type(m.__test__) is dict and m.__test__ == {}
-    assert m.__builtins__ is builtins
-    assert m.__loader__ is m.__spec__.loader
-    assert m.__file__ == m.__spec__.origin
-    assert m.__package__ == "evocore.core"
-    assert not hasattr(m, "np")
-    assert set(vars(m)) == {
-        "__builtins__", "__doc__", "__file__", "__loader__", "__name__", "__package__", "__spec__",
-        "__test__", "build",
-    }
 
 
 def test_imports_without_numpy(python):
