@@ -1,6 +1,5 @@
 """build: the version key of the core, a module with one function that does nothing."""
 
-import builtins
 import types
 
 import pytest
