@@ -176,22 +176,13 @@ const double* Array::head(Py_ssize_t n) const {
     return (const double*)data(view_.ndim == 1 && view_.shape[0] >= n ? view_.shape[0] : n, 0, 1);
 }
 
-double* Array::out_matrix(Py_ssize_t rows, Py_ssize_t cols) {
-    const void* p = data(rows, cols, 2);
+void* Array::out_data(Py_ssize_t n0, Py_ssize_t n1, int ndim) {
+    const void* p = data(n0, n1, ndim);
     if (!writable_) {
         PyErr_SetString(PyExc_SystemError, "writing to an argument's buffer");
         rethrow();
     }
-    return (double*)p;
-}
-
-double* Array::out_vector(Py_ssize_t n) {
-    const void* p = data(n, 0, 1);
-    if (!writable_) {
-        PyErr_SetString(PyExc_SystemError, "writing to an argument's buffer");
-        rethrow();
-    }
-    return (double*)p;
+    return const_cast<void*>(p);
 }
 
 PyObject* Array::release() {

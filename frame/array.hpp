@@ -42,8 +42,8 @@ public:
     const int* ivector(Py_ssize_t n) const { return (const int*)data(n, 0, 1); }
     // The first n elements of a vector that holds at least n.
     const double* head(Py_ssize_t n) const;
-    double* out_matrix(Py_ssize_t rows, Py_ssize_t cols);
-    double* out_vector(Py_ssize_t n);
+    double* out_matrix(Py_ssize_t rows, Py_ssize_t cols) { return (double*)out_data(rows, cols, 2); }
+    double* out_vector(Py_ssize_t n) { return (double*)out_data(n, 0, 1); }
 
     // Hands the array to the caller (the buffer is released first).
     PyObject* release();
@@ -52,6 +52,7 @@ private:
     void acquire(Ref obj, Elem elem, int ndim, bool writable);
     bool try_fast_view(PyObject* obj, Elem elem, int ndim);
     const void* data(Py_ssize_t n0, Py_ssize_t n1, int ndim) const;
+    void* out_data(Py_ssize_t n0, Py_ssize_t n1, int ndim);
     void reset() noexcept;
 
     Ref ref_;

@@ -115,7 +115,7 @@ int to_int(Py_ssize_t count);
 
 struct Names {
     PyObject *ndim, *shape, *flags, *C_CONTIGUOUS, *dtype, *astype, *ascontiguousarray, *empty, *int32,
-        *copy, *min, *max, *minimum, *maximum, *reduce, *np, *dtype_kw;
+        *min, *max, *minimum, *maximum, *reduce, *np, *dtype_kw;
 };
 extern Names names;
 

@@ -162,7 +162,7 @@ PyObject* intern(const char* s) { return check(PyUnicode_InternFromString(s)); }
 void make_names() {
     names = {intern("ndim"),   intern("shape"), intern("flags"), intern("C_CONTIGUOUS"),
              intern("dtype"),  intern("astype"), intern("ascontiguousarray"),
-             intern("empty"),  intern("int32"), intern("copy"),  intern("min"),
+             intern("empty"),  intern("int32"), intern("min"),
              intern("max"),    intern("minimum"), intern("maximum"), intern("reduce"),
              intern("np"),     nullptr};
     names.dtype_kw = check(PyTuple_Pack(1, names.dtype));
