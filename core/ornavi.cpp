@@ -70,7 +70,7 @@ PyObject* ornavi(evo::Args& a) {
     evo::Array ObjV = evo::Array::coerce(a[OBJV], evo::Elem::f64, 2);
     const Py_ssize_t N = ObjV.dim(0), M = ObjV.dim(1);
     evo::Array work = evo::working_matrix(std::move(ObjV), N, M, a[MAXORMINS], a[CV], {M_MAXORMINS, M_CV});
-    if (a.is_none(OLD_IDEALPOINT)) return evo::reduce_axis0(work.obj(), reverse).release();
+    if (a.is_none(OLD_IDEALPOINT)) return evo::ideal_point(work, N, M, reverse).release();
 
     PyObject* old = a[OLD_IDEALPOINT];
     evo::require_ndarray(old, 1, M_OLD);
@@ -78,8 +78,8 @@ PyObject* ornavi(evo::Args& a) {
     evo::Array idealPoint = evo::Array::empty({M}, evo::Elem::f64);
     // The population's point: the column reduction, or the one row itself.
     evo::Array reduced;
-    if (N != 1) reduced = evo::Array::coerce(evo::reduce_axis0(work.obj(), reverse).get(), evo::Elem::f64, 1);
-    const double* zm = N != 1 ? reduced.vector(M) : work.matrix(1, M);
+    if (N != 1) reduced = evo::Array::coerce_elements(evo::ideal_point(work, N, M, reverse).get(), evo::Elem::f64, M);
+    const double* zm = N != 1 ? reduced.elements(M) : work.matrix(1, M);
     evo::Array old_point = evo::Array::coerce(old, evo::Elem::f64, 1);
 
     auto merge = reverse ? _ornavi_reverse : _ornavi;

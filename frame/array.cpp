@@ -1,5 +1,6 @@
 #include "array.hpp"
 
+#include <cstdint>
 #include <cstring>
 
 namespace evo {
@@ -45,6 +46,8 @@ const char* describe(const char* format) {
     }
 }
 
+bool aligned(const Py_buffer& v) { return (std::uintptr_t)v.buf % (std::uintptr_t)v.itemsize == 0; }
+
 PyObject* small_int(int axis) { return axis == 0 ? constants.zero : axis == 1 ? constants.one : constants.two; }
 
 }  // namespace
@@ -79,7 +82,7 @@ void Array::acquire(Ref obj, Elem elem, int ndim, bool writable) {
     held_ = true;
     writable_ = writable;
     ref_ = std::move(obj);
-    if (view_.ndim != ndim) {
+    if (ndim != kAnyDims && view_.ndim != ndim) {
         PyErr_Format(PyExc_ValueError, "Buffer has wrong number of dimensions (expected %d, got %d)", ndim,
                      view_.ndim);
         rethrow();
@@ -99,6 +102,20 @@ void Array::acquire(Ref obj, Elem elem, int ndim, bool writable) {
                      view_.itemsize, view_.itemsize == 1 ? "" : "s", c_name(elem), want, want == 1 ? "" : "s");
         rethrow();
     }
+    if (!aligned(view_)) realign(elem);
+}
+
+// A buffer of the right type and order whose address is not a multiple of its element size (NumPy
+// makes such views of byte buffers): the kernels get an aligned copy of the same bytes instead.
+void Array::realign(Elem elem) {
+    if (writable_) {
+        PyErr_SetString(PyExc_ValueError, "Buffer is not aligned");
+        rethrow();
+    }
+    Array copy = empty(view_.shape, view_.ndim, elem);
+    std::memcpy(copy.view_.buf, view_.buf, (size_t)view_.len);
+    copy.writable_ = false;
+    *this = std::move(copy);
 }
 
 // An exact ndarray that already is C-contiguous data of the element type is used as it is; the
@@ -110,7 +127,7 @@ bool Array::try_fast_view(PyObject* obj, Elem elem, int ndim) {
     }
     held_ = true;
     if (view_.ndim == ndim && code_matches(format_code(view_.format), elem) && view_.itemsize == item_size(elem) &&
-        PyBuffer_IsContiguous(&view_, 'C')) {
+        PyBuffer_IsContiguous(&view_, 'C') && aligned(view_)) {
         ref_ = Ref::borrow(obj);
         return true;
     }
@@ -121,6 +138,18 @@ bool Array::try_fast_view(PyObject* obj, Elem elem, int ndim) {
 Array Array::coerce(PyObject* obj, Elem elem, int ndim) {
     Array a;
     if (Py_TYPE(obj) == ndarray_type() && a.try_fast_view(obj, elem, ndim)) return a;
+    return coerced(obj, elem, ndim);
+}
+
+Array Array::coerce_elements(PyObject* obj, Elem elem, Py_ssize_t n) {
+    Array a;
+    if (!(Py_TYPE(obj) == ndarray_type() && a.try_fast_view(obj, elem, 1))) a = coerced(obj, elem, kAnyDims);
+    a.elements(n);
+    return a;
+}
+
+Array Array::coerced(PyObject* obj, Elem elem, int ndim) {
+    Array a;
     Ref cur = Ref::borrow(obj);
     Ref flags = getattr(cur.get(), names.flags);
     if (!truth(getitem(flags.get(), names.C_CONTIGUOUS).get()))
@@ -133,17 +162,20 @@ Array Array::coerce(PyObject* obj, Elem elem, int ndim) {
 }
 
 Array Array::empty(std::initializer_list<Py_ssize_t> shape, Elem elem) {
+    return empty(shape.begin(), (int)shape.size(), elem);
+}
+
+Array Array::empty(const Py_ssize_t* shape, int ndim, Elem elem) {
     Ref numpy = np();
     Ref empty = getattr(numpy.get(), names.empty);
-    Ref dims = Ref::steal(PyTuple_New((Py_ssize_t)shape.size()));
-    Py_ssize_t k = 0;
-    for (Py_ssize_t n : shape) PyTuple_SET_ITEM(dims.get(), k++, integer(n).release());
+    Ref dims = Ref::steal(PyTuple_New(ndim));
+    for (int k = 0; k < ndim; ++k) PyTuple_SET_ITEM(dims.get(), k, integer(shape[k]).release());
     Ref type = elem == Elem::f64 ? Ref::borrow((PyObject*)&PyFloat_Type) : getattr(numpy.get(), names.int32);
     PyObject* argv[] = {nullptr, dims.get(), type.get()};
     Ref result = Ref::steal(PyObject_Vectorcall(empty.get(), argv + 1, 1 | PY_VECTORCALL_ARGUMENTS_OFFSET,
                                                 names.dtype_kw));
     Array a;
-    a.acquire(std::move(result), elem, (int)shape.size(), true);
+    a.acquire(std::move(result), elem, ndim, true);
     return a;
 }
 
@@ -174,6 +206,19 @@ const void* Array::data(Py_ssize_t n0, Py_ssize_t n1, int ndim) const {
 
 const double* Array::head(Py_ssize_t n) const {
     return (const double*)data(view_.ndim == 1 && view_.shape[0] >= n ? view_.shape[0] : n, 0, 1);
+}
+
+const double* Array::elements(Py_ssize_t n) const {
+    if (!held_) {
+        PyErr_SetString(PyExc_SystemError, "array buffer not held");
+        rethrow();
+    }
+    if (view_.len != n * view_.itemsize) {
+        PyErr_Format(PyExc_ValueError, "Buffer has wrong size (expected %zd elements, got %zd)", n,
+                     view_.len / view_.itemsize);
+        rethrow();
+    }
+    return (const double*)view_.buf;
 }
 
 void* Array::out_data(Py_ssize_t n0, Py_ssize_t n1, int ndim) {

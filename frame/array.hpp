@@ -26,8 +26,12 @@ public:
     // The argument coerced as documented: C-contiguous first (np.ascontiguousarray), then the
     // element type (astype(float) or astype(np.int32)), each only when needed; then its buffer.
     static Array coerce(PyObject* obj, Elem elem, int ndim);
+    // The same, for a point that a library call computed: any number of dimensions is accepted as
+    // long as the data are exactly `n` elements (np.matrix reductions stay 2-D, for example).
+    static Array coerce_elements(PyObject* obj, Elem elem, Py_ssize_t n);
     // np.empty(shape, dtype=float or np.int32), through the module global np.
     static Array empty(std::initializer_list<Py_ssize_t> shape, Elem elem);
+    static Array empty(const Py_ssize_t* shape, int ndim, Elem elem);
     // A new C-contiguous float64 array holding a copy of `src`.
     static Array copy_of(const Array& src);
 
@@ -42,6 +46,8 @@ public:
     const int* ivector(Py_ssize_t n) const { return (const int*)data(n, 0, 1); }
     // The first n elements of a vector that holds at least n.
     const double* head(Py_ssize_t n) const;
+    // The data of an array of exactly n elements, whatever its number of dimensions.
+    const double* elements(Py_ssize_t n) const;
     double* out_matrix(Py_ssize_t rows, Py_ssize_t cols) { return (double*)out_data(rows, cols, 2); }
     double* out_vector(Py_ssize_t n) { return (double*)out_data(n, 0, 1); }
 
@@ -49,7 +55,10 @@ public:
     PyObject* release();
 
 private:
+    static constexpr int kAnyDims = -1;
     void acquire(Ref obj, Elem elem, int ndim, bool writable);
+    static Array coerced(PyObject* obj, Elem elem, int ndim);
+    void realign(Elem elem);
     bool try_fast_view(PyObject* obj, Elem elem, int ndim);
     const void* data(Py_ssize_t n0, Py_ssize_t n1, int ndim) const;
     void* out_data(Py_ssize_t n0, Py_ssize_t n1, int ndim);

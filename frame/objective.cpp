@@ -1,16 +1,40 @@
 #include "objective.hpp"
 
+#include "columns.hpp"
 #include "rows.hpp"
 
 #include <cstddef>
 
+namespace {
+
+// Rows of a narrow matrix are multiplied several at a time: `pattern` repeats b (as doubles) over
+// kPatternRows rows, so the products run as one flat vectorised loop; each element is still
+// (double)b[j] * a[i*Lind + j].
+constexpr std::ptrdiff_t kPatternRows = 16;
+constexpr std::ptrdiff_t kNarrow = 16;
+
+}  // namespace
+
 void m_mul_row_int(const double* a, const int* b, double* r, int Nind, int Lind, int Parallel) {
     if (Nind < 1 || Lind < 1) return;
     const std::ptrdiff_t L = Lind;
-    evo::for_rows(Nind, (std::int64_t)Nind * L, Parallel, [&](std::int64_t i) {
-        const double* x = a + i * L;
-        double* y = r + i * L;
-        for (std::ptrdiff_t j = 0; j < L; ++j) y[j] = (double)b[j] * x[j];
+    if (L > kNarrow) {
+        evo::for_rows(Nind, (std::int64_t)Nind * L, Parallel, [&](std::int64_t i) {
+            const double* x = a + i * L;
+            double* y = r + i * L;
+            for (std::ptrdiff_t j = 0; j < L; ++j) y[j] = (double)b[j] * x[j];
+        });
+        return;
+    }
+    double pattern[kPatternRows * kNarrow];
+    for (std::ptrdiff_t k = 0; k < kPatternRows * L; ++k) pattern[k] = (double)b[k % L];
+    evo::for_ranges(Nind, (std::int64_t)Nind * L, Parallel, [&](std::int64_t begin, std::int64_t end) {
+        for (std::int64_t i = begin; i < end; i += kPatternRows) {
+            const std::ptrdiff_t n = (end - i < kPatternRows ? end - i : kPatternRows) * L;
+            const double* x = a + i * L;
+            double* y = r + i * L;
+            for (std::ptrdiff_t k = 0; k < n; ++k) y[k] = pattern[k] * x[k];
+        }
     });
 }
 
@@ -28,16 +52,32 @@ Array working_matrix(Array ObjV, Py_ssize_t Nind, Py_ssize_t Lind, PyObject* max
     }
     if (CV != Py_None) {
         if (ndim_differs(CV, 2) || shape_at(CV, 0) != Nind) fail(msg.CV);
-        if (!work) work = Array::copy_of(ObjV);
+        // The working copy of ObjV, unless the product already is one, is written by the rule itself.
+        const bool copy = !work;
+        if (copy) work = Array::empty({Nind, Lind}, Elem::f64);
         Array cv = Array::coerce(CV, Elem::f64, 2);
         const Py_ssize_t CVNum = cv.dim(1);
-        if (!modifyObjV(work.out_matrix(Nind, Lind), cv.matrix(Nind, CVNum), to_int(Nind), to_int(Lind),
-                        to_int(CVNum))) {
+        double* R = work.out_matrix(Nind, Lind);
+        const double* cvp = cv.matrix(Nind, CVNum);
+        if (!(copy ? penalised_copy(ObjV.matrix(Nind, Lind), cvp, R, to_int(Nind), to_int(Lind), to_int(CVNum))
+                   : modifyObjV(R, cvp, to_int(Nind), to_int(Lind), to_int(CVNum)))) {
             PyErr_NoMemory();
             rethrow();
         }
     }
     return work ? std::move(work) : std::move(ObjV);
+}
+
+Ref ideal_point(const Array& work, Py_ssize_t Nind, Py_ssize_t Lind, bool maximum) {
+    if (Py_TYPE(work.obj()) != ndarray_type() || Nind < 1) return reduce_axis0(work.obj(), maximum);
+    Array point = Array::empty({Lind}, Elem::f64);
+    const double* X = work.matrix(Nind, Lind);
+    double* out = point.out_vector(Lind);
+    if (maximum)
+        fold_columns<NumpyMax>(X, Nind, Lind, out);
+    else
+        fold_columns<NumpyMin>(X, Nind, Lind, out);
+    return Ref::steal(point.release());
 }
 
 Aggregation aggregation_inputs(const Args& a, const AggregationMessages& msg) {
@@ -56,7 +96,7 @@ Aggregation aggregation_inputs(const Args& a, const AggregationMessages& msg) {
 
     in.ObjV = working_matrix(std::move(ObjV), in.Nind, in.Lind, a[kMaxormins], a[kCV], {msg.maxormins, msg.CV});
     if (a.is_none(kIdealPoint)) {
-        in.ideal = reduce_axis0(in.ObjV.obj(), false);
+        in.ideal = ideal_point(in.ObjV, in.Nind, in.Lind, false);
         return in;
     }
     PyObject* idealPoint = a[kIdealPoint];

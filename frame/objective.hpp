@@ -13,6 +13,10 @@ void m_mul_row_int(const double* a, const int* b, double* r, int Nind, int Lind,
 // Returns false, with ObjV unchanged, when its scratch vector cannot be allocated.
 bool modifyObjV(double* ObjV, const double* CV, int Nind, int M, int CVNum);
 
+// The same rule, written into R (a new Nind x M matrix) while ObjV is only read: R receives what
+// a copy of ObjV would hold after modifyObjV, in one pass instead of a copy and a rewrite.
+bool penalised_copy(const double* ObjV, const double* CV, double* R, int Nind, int M, int CVNum);
+
 namespace evo {
 
 // Module messages used by the working-matrix rules.
@@ -28,6 +32,13 @@ struct WorkingMessages {
 // - neither: ObjV itself, which is only read from then on.
 Array working_matrix(Array ObjV, Py_ssize_t Nind, Py_ssize_t Lind, PyObject* maxormins, PyObject* CV,
                      WorkingMessages msg);
+
+// The ideal point of a working matrix (Nind x Lind): np.min(work, 0), or np.max(work, 0) with
+// `maximum`.  An exact ndarray with rows is reduced by one compiled pass over its rows, with the
+// bits of NumPy's reduction (a NaN in a column gives NaN; of +0.0 and -0.0 the later row's is
+// kept); a subclass, which may define its own reductions, and a matrix without rows (NumPy's
+// error) go through np.min / np.max.
+Ref ideal_point(const Array& work, Py_ssize_t Nind, Py_ssize_t Lind, bool maximum);
 
 // Parameters shared by the decomposition aggregations, in their declaration order.
 enum AggregationParam { kObjV, kWeights, kIdealPoint, kCV, kMaxormins };
