@@ -278,20 +278,45 @@ case("quelan {large}x3", needs=("quelan",))(quelan_case("large", False))
 case("quelan {large}x3 Parallel", needs=("quelan",))(quelan_case("large", True))
 
 
+def np_min_columns(ObjV):
+    """The column minima one column at a time, the fastest NumPy form on a tall C-order matrix."""
+    return np.array([ObjV[:, j].min() for j in range(ObjV.shape[1])])
+
+
+def versus(name):
+    """Report of a row with a second peer: baseline-style ratio against variant `name`."""
+    def report(times, ctx):
+        return {f"vs {name}": f"{times[name] / times['evocore']:.2f}x"}
+    return report
+
+
 def ornavi_case(rows, kind):
     def setup(mode, ops, ctx):
         ObjV, _, CV = population(getattr(mode, rows))
         f = ops["ornavi"]
+        # An earlier point better in some objectives and worse in others.
+        old = ObjV.min(axis=0) + np.array([-0.1, 0.1, -0.1])
+        large = rows == "large"
         if kind == "plain":
+            if large:
+                return Bench(call(f, ObjV), call(np.min, ObjV, 0),
+                             variants={"columns": call(np_min_columns, ObjV)},
+                             report=merged(versus("columns"), bandwidth(ObjV.nbytes)))
             return Bench(call(f, ObjV), call(np.min, ObjV, 0))
         if kind == "maxormins":
             return Bench(call(f, ObjV, None, SIGNS), lambda: np.min(ObjV * SIGNS, 0))
         if kind == "CV":
             return Bench(call(f, ObjV, CV), call(np_ideal_cv, ObjV, CV, None))
-        # An earlier point better in some objectives and worse in others.
-        old = ObjV.min(axis=0) + np.array([-0.1, 0.1, -0.1])
+        if kind == "CV+maxormins":
+            return Bench(call(f, ObjV, CV, SIGNS), call(np_ideal_cv, ObjV, CV, SIGNS),
+                         report=bandwidth(ObjV.nbytes + CV.nbytes))
         if kind == "old":
-            return Bench(call(f, ObjV, None, None, old), lambda: np.minimum(old, np.min(ObjV, 0)))
+            baseline = lambda: np.minimum(old, np.min(ObjV, 0))
+            if large:
+                return Bench(call(f, ObjV, None, None, old), baseline,
+                             variants={"columns": lambda: np.minimum(old, np_min_columns(ObjV))},
+                             report=merged(versus("columns"), bandwidth(ObjV.nbytes)))
+            return Bench(call(f, ObjV, None, None, old), baseline)
         if kind == "reverse":
             return Bench(call(f, ObjV, reverse=True), call(np.max, ObjV, 0))
         raise ValueError(kind)
@@ -300,8 +325,52 @@ def ornavi_case(rows, kind):
 
 for _rows in ("small", "large"):
     for _kind, _label in (("plain", ""), ("maxormins", " maxormins"), ("CV", " CV"),
-                          ("old", " old_idealPoint"), ("reverse", " reverse")):
+                          ("CV+maxormins", " CV+maxormins"), ("old", " old_idealPoint"),
+                          ("reverse", " reverse")):
         case("ornavi {%s}x3%s" % (_rows, _label), needs=("ornavi",))(ornavi_case(_rows, _kind))
+
+
+def np_pbi_cv(ObjV, w, z, theta, CV, maxormins):
+    return np_pbi(np_penalised(ObjV, CV, maxormins), w, z, theta)
+
+
+def aggregation_folded(op, kind, parallel):
+    """druvik/quelan on 10^6 rows with CV, CV+maxormins or idealPoint=None, against the NumPy fold."""
+    def setup(mode, ops, ctx):
+        n = mode.large
+        ObjV, w, CV = population(n)
+        f = ops[op]
+        signs = SIGNS if kind == "CV+maxormins" else None
+        cv = None if kind == "ideal" else CV
+        z = np_penalised(ObjV, cv, signs).min(axis=0)
+        theta = float(np.float32(5))
+        if kind == "ideal":
+            args = (ObjV, w)
+            peer = lambda: np.min(np_penalised(ObjV), 0)
+            moved, check = ObjV.nbytes + M * 8, "equal"
+        else:
+            args = (ObjV, w, z, cv, signs)
+            peer = (call(np_chebyshev_cv, ObjV, w, z, cv, signs) if op == "druvik"
+                    else call(np_pbi_cv, ObjV, w, z, theta, cv, signs))
+            moved = ObjV.nbytes + w.nbytes + CV.nbytes + n * 8
+            check = "equal" if op == "druvik" else PBI_CLOSE
+        variants, reports = with_copy(ctx), [bandwidth(moved)]
+        plain = call(f, ObjV, w, z)
+        if kind == "CV":
+            variants["plain call"] = plain
+            reports.append(lambda times, ctx: {"CV/plain": round(times["evocore"] / times["plain call"], 2)})
+        if parallel:
+            variants["serial"] = call(f, *args)
+            reports.append(over_serial)
+        return Bench(call(f, *args, Parallel=parallel), peer, check=check, variants=variants,
+                     report=merged(*reports))
+    return setup
+
+
+for _op in ("druvik", "quelan"):
+    for _kind, _label in (("CV", " CV"), ("CV+maxormins", " CV+maxormins"), ("ideal", " idealPoint=None")):
+        case(f"{_op} {{large}}x3{_label}", needs=(_op,))(aggregation_folded(_op, _kind, False))
+    case(f"{_op} {{large}}x3 CV+maxormins Parallel", needs=(_op,))(aggregation_folded(_op, "CV+maxormins", True))
 
 
 # ---------------------------------------------------------------------------------------------
