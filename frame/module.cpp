@@ -7,6 +7,7 @@
 #include <cstring>
 #include <exception>
 #include <new>
+#include <string>
 
 namespace evo {
 
@@ -250,6 +251,27 @@ void check_numpy_types() {
     Py_DECREF(check_type(numpy.get(), "numpy", "ufunc", 216, Larger::Warn));
 }
 
+// The docstring behind a text signature, "name(params)\n--\n\n": the interpreter takes the first
+// part as the function's __text_signature__ (what inspect.signature and help() show) and gives
+// the documented docstring, unchanged, as __doc__.
+const char* signed_doc() {
+    static std::string doc;
+    doc = std::string(g_def->name) + "(";
+    for (int i = 0; i < g_def->nparams; ++i) {
+        if (i) doc += ", ";
+        doc += g_def->params[i].name;
+        if (g_defaults[i] == nullptr) continue;
+        Ref text = Ref::steal(PyObject_Repr(g_defaults[i]));
+        const char* utf8 = PyUnicode_AsUTF8(text.get());
+        if (utf8 == nullptr) rethrow();
+        doc += "=";
+        doc += utf8;
+    }
+    doc += ")\n--\n\n";
+    doc += g_def->doc;
+    return doc.c_str();
+}
+
 void execute(PyObject* module) {
     g_module = Py_NewRef(module);
     g_dict = PyModule_GetDict(module);
@@ -276,7 +298,7 @@ void execute(PyObject* module) {
     }
 
     g_method.ml_name = g_def->name;                                            // 9
-    g_method.ml_doc = g_def->doc;
+    g_method.ml_doc = signed_doc();
     if (g_def->noargs) {
         g_method.ml_meth = g_def->noargs;
         g_method.ml_flags = METH_NOARGS;

@@ -51,6 +51,24 @@ def test_module_attributes(name):
     }
 
 
+SIGNATURES = {
+    "druvik": "(ObjV, weights, idealPoint=None, CV=None, maxormins=None, Parallel=False)",
+    "quelan": "(ObjV, weights, idealPoint=None, CV=None, maxormins=None, Theta=5, Parallel=False)",
+    "ornavi": "(ObjV, CV=None, maxormins=None, old_idealPoint=None, reverse=False)",
+    "build": "()",
+}
+
+
+@pytest.mark.parametrize("name", MODULES)
+def test_text_signature_leaves_the_docstring_alone(name):
+    import inspect
+
+    f = getattr(importlib.import_module(f"evocore.core.{name}"), name)
+    assert str(inspect.signature(f)) == SIGNATURES[name]
+    # the signature is taken off the front: the docstring starts as documented
+    assert f.__doc__.startswith("\n" if name == "build" else f"\n{name} : function - ")
+
+
 def test_function_identity():
     assert isinstance(druvik, types.BuiltinFunctionType)
     assert druvik.__name__ == "druvik"
