@@ -783,36 +783,56 @@ def resident_bytes():
 
 
 def leak_cases():
+    """name -> (function name, args, kwargs, expected exception or None): every module, with
+    defaults and with arguments the frame converts."""
     F = np.asfortranarray(BASE["ObjV"].astype(np.float32))
-    return {
-        "valid-plain": ((X, W, Z), {}, None),
-        "valid-converted": ((F, BASE["weights"].astype(int), BASE["idealPoint"].astype(int)),
-                            dict(CV=np.asfortranarray(BASE["CV"]), maxormins=BASE["maxormins"].astype(np.int64), Parallel=True), None),
-        "valid-no-ideal": ((BASE["ObjV"], BASE["weights"]), dict(CV=BASE["CV"], maxormins=BASE["maxormins"]), None),
-        "valid-one-row": ((BASE["ObjV"][:1].copy(), BASE["weights"], BASE["idealPoint"]), {}, None),
-        "bad-weights": ((X, [[0.5, 0.5], [0.9, 0.1]], Z), {}, RuntimeError),
-        "bad-ideal-late": ((F, BASE["weights"].astype(int), A([1.0, 2.0])),
-                           dict(CV=BASE["CV"], maxormins=BASE["maxormins"].astype(np.int64)), RuntimeError),
-        "bad-keyword": ((X, W), dict(idealPoint=Z, foo=1), TypeError),
-        "numpy-error": ((np.empty((0, 2)), np.empty((0, 2))), dict(CV=np.empty((0, 1))), ValueError),
-        "bad-CV-lookup": ((X, W, Z), dict(CV=[[0.0], [1.0]]), AttributeError),
+    cases = {
+        "druvik-valid-plain": ((X, W, Z), {}, None),
+        "druvik-valid-converted": ((F, BASE["weights"].astype(int), BASE["idealPoint"].astype(int)),
+                                   dict(CV=np.asfortranarray(BASE["CV"]), maxormins=BASE["maxormins"].astype(np.int64),
+                                        Parallel=True), None),
+        "druvik-valid-no-ideal": ((BASE["ObjV"], BASE["weights"]), dict(CV=BASE["CV"], maxormins=BASE["maxormins"]), None),
+        "druvik-valid-one-row": ((BASE["ObjV"][:1].copy(), BASE["weights"], BASE["idealPoint"]), {}, None),
+        "druvik-bad-weights": ((X, [[0.5, 0.5], [0.9, 0.1]], Z), {}, RuntimeError),
+        "druvik-bad-ideal-late": ((F, BASE["weights"].astype(int), A([1.0, 2.0])),
+                                  dict(CV=BASE["CV"], maxormins=BASE["maxormins"].astype(np.int64)), RuntimeError),
+        "druvik-bad-keyword": ((X, W), dict(idealPoint=Z, foo=1), TypeError),
+        "druvik-numpy-error": ((np.empty((0, 2)), np.empty((0, 2))), dict(CV=np.empty((0, 1))), ValueError),
+        "druvik-bad-CV-lookup": ((X, W, Z), dict(CV=[[0.0], [1.0]]), AttributeError),
+        "quelan-valid-default-theta": ((X, W, Z), {}, None),
+        "quelan-valid-int-theta": ((F, BASE["weights"], BASE["idealPoint"]), dict(Theta=3, CV=BASE["CV"], Parallel=True), None),
+        "quelan-valid-subclass-theta": ((X, W, Z), dict(Theta=np.float64(0.5)), None),
+        "quelan-valid-bool-theta": ((X, W), dict(Theta=True), None),
+        "quelan-bad-theta": ((X, W, Z), dict(Theta=np.int64(3)), RuntimeError),
+        "quelan-bad-theta-sign": ((X, W, Z), dict(Theta=-2), RuntimeError),
+        "ornavi-valid-plain": ((X,), {}, None),
+        "ornavi-valid-converted": ((F, np.asfortranarray(BASE["CV"]), BASE["maxormins"].astype(float),
+                                    BASE["idealPoint"].astype(int), True), {}, None),
+        "ornavi-valid-matrix": ((np.matrix(X), None, None, Z), {}, None),
+        "ornavi-bad-old": ((X, None, None, [0.0, 0.0]), {}, RuntimeError),
+        "ornavi-numpy-error": ((np.empty((0, 2)),), {}, ValueError),
+        "build-valid": ((), {}, None),
+        "build-bad-argument": ((1,), {}, TypeError),
     }
+    return {name: (name.split("-")[0], *case) for name, case in cases.items()}
 
 
+@pytest.mark.filterwarnings("ignore::PendingDeprecationWarning")
 @pytest.mark.parametrize("case", list(leak_cases()))
 def test_repeated_calls_do_not_leak(case):
-    args, kwargs, exception = leak_cases()[case]
+    name, args, kwargs, exception = leak_cases()[case]
+    function = getattr(evocore, name)
     watched = [o for o in (*args, *kwargs.values()) if not isinstance(o, (bool, int, type(None)))]
     shared = [None, True, False, float, np.int32, np.float64, np.ndarray, RuntimeError, TypeError]
 
     def run(n):
         if exception is None:
             for _ in range(n):
-                druvik(*args, **kwargs)
+                function(*args, **kwargs)
         else:
             for _ in range(n):
                 try:
-                    druvik(*args, **kwargs)
+                    function(*args, **kwargs)
                 except exception:
                     pass
 
