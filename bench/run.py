@@ -63,12 +63,13 @@ class Bench:
                         "baseline" and each variant name to its best time per call.
     """
 
-    def __init__(self, evocore, baseline, check="equal", variants=None, report=None):
+    def __init__(self, evocore, baseline, check="equal", variants=None, report=None, teardown=None):
         self.evocore = evocore
         self.baseline = baseline
         self.check = check
         self.variants = variants or {}
         self.report = report
+        self.teardown = teardown          # called after the case is measured
 
 
 class Case:
@@ -373,6 +374,27 @@ for _op in ("druvik", "quelan"):
     case(f"{_op} {{large}}x3 CV+maxormins Parallel", needs=(_op,))(aggregation_folded(_op, "CV+maxormins", True))
 
 
+def busy_cores(mode, ops, ctx):
+    """druvik with Parallel=True while every core runs a CPU-bound process started here: the
+    baseline is the serial call under the same load (ratio above 1: the team still pays off; the
+    target is that it is never much below 1)."""
+    import subprocess
+    hogs = [subprocess.Popen([sys.executable, "-c", "while True: pass"]) for _ in range(os.cpu_count() or 1)]
+    time.sleep(0.3)
+    ObjV, w, _ = population(10**5)
+    z = ObjV.min(axis=0)
+    f = ops["druvik"]
+
+    def stop():
+        for h in hogs:
+            h.kill()
+            h.wait()
+    return Bench(call(f, ObjV, w, z, Parallel=True), call(f, ObjV, w, z), teardown=stop)
+
+
+case("druvik 100000x3 Parallel vs serial, all cores busy", needs=("druvik",))(busy_cores)
+
+
 # ---------------------------------------------------------------------------------------------
 # Timing.
 
@@ -439,6 +461,14 @@ def run_case(c, mode, ctx):
             row["skipped"] = f"evocore.{need} not in this build"
             return row
     bench = c.setup(mode, ops, ctx)
+    try:
+        return measure_case(bench, row, mode, ctx)
+    finally:
+        if bench.teardown is not None:
+            bench.teardown()
+
+
+def measure_case(bench, row, mode, ctx):
     if bench.evocore is not None and bench.check is not None:
         ok, note = agree(bench.evocore(), bench.baseline(), bench.check)
         row["check"] = note
