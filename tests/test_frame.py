@@ -888,6 +888,26 @@ def test_parallel_equals_serial_in_process(thread_data):
         assert_bytes_equal(druvik(**args, Parallel=True), serial[name])
 
 
+def concurrent_calls():
+    """name -> a call with Parallel=True large enough to start the team, for every module that has one."""
+    rng = np.random.default_rng(7)
+    P, Q = rng.normal(size=(60000, 3)), rng.uniform(size=(60000, 3))
+    z, CV = rng.normal(size=3), rng.normal(size=(60000, 2))
+    return {
+        "druvik": lambda Parallel: evocore.druvik(P, Q, z, CV, None, Parallel),
+        "quelan": lambda Parallel: evocore.quelan(P, Q, z, None, np.array([1, -1, 1]), 0.5, Parallel),
+    }
+
+
+@pytest.mark.parametrize("name", list(concurrent_calls()))
+def test_calls_from_several_threads_at_once(name):
+    call = concurrent_calls()[name]
+    expected = call(False).tobytes()
+    with concurrent.futures.ThreadPoolExecutor(max_workers=4) as pool:
+        results = list(pool.map(lambda k: call(k % 2 == 0).tobytes(), range(40)))
+    assert all(r == expected for r in results)
+
+
 @pytest.mark.parametrize("threads", [1, 2, 3])
 def test_parallel_result_does_not_depend_on_the_team_size(python, thread_data, threads):
     folder, serial = thread_data
