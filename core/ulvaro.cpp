@@ -92,38 +92,50 @@ PyObject* fitness(evo::Ref ObjV, Py_ssize_t Nind, PyObject* k) {
     return evo::power(evo::negative(ObjV.get()).get(), k).release();
 }
 
-// The largest (or smallest) of n values, when it is one and the same whichever way it is
-// found: false for a NaN among them, or for a zero extreme with both zero signs present, where
-// np.max and np.min decide which value they return.
-bool extreme(const double* v, std::ptrdiff_t n, bool maximum, double& out) {
-    double m[4] = {v[0], v[0], v[0], v[0]};
-    bool nan = false;
+using v2d = double __attribute__((vector_size(16)));
+using v2m = long long __attribute__((vector_size(16)));
+
+// One pass over the n > 0 values of a column: whether every value equals the first (compared
+// exactly, so a NaN makes it false), and the largest (Max) or smallest value.  `found` is false
+// when that value depends on how it is searched for: a NaN among the values, or a zero extreme
+// with both zero signs present; np.max and np.min then decide which value they return.
+struct Scan {
+    bool all_equal, found;
+    double extreme;
+};
+
+template <bool Max>
+Scan scan(const double* v, std::ptrdiff_t n) {
+    const v2d first = {v[0], v[0]};
+    v2d m0 = first, m1 = first;
+    v2m differ = {0, 0}, nan = {0, 0};
     std::ptrdiff_t i = 0;
-    for (; i + 4 <= n; i += 4)
-        for (int l = 0; l < 4; ++l) {
-            const double x = v[i + l];
-            nan |= x != x;
-            m[l] = maximum ? (x > m[l] ? x : m[l]) : (x < m[l] ? x : m[l]);
-        }
-    for (; i < n; ++i) {
-        const double x = v[i];
-        nan |= x != x;
-        m[0] = maximum ? (x > m[0] ? x : m[0]) : (x < m[0] ? x : m[0]);
+    for (; i + 4 <= n; i += 4) {
+        v2d x0, x1;
+        __builtin_memcpy(&x0, v + i, sizeof x0);
+        __builtin_memcpy(&x1, v + i + 2, sizeof x1);
+        m0 = (Max ? x0 > m0 : x0 < m0) ? x0 : m0;
+        m1 = (Max ? x1 > m1 : x1 < m1) ? x1 : m1;
+        differ |= (x0 != first) | (x1 != first);
+        nan |= (x0 != x0) | (x1 != x1);
     }
-    if (nan) return false;
-    double best = m[0];
-    for (int l = 1; l < 4; ++l) best = maximum ? (m[l] > best ? m[l] : best) : (m[l] < best ? m[l] : best);
+    for (; i < n; ++i) {
+        const v2d x = {v[i], v[i]};
+        m0 = (Max ? x > m0 : x < m0) ? x : m0;
+        differ |= x != first;
+        nan |= x != x;
+    }
+    Scan r{!(differ[0] | differ[1]), false, 0.0};
+    if (nan[0] || nan[1]) return r;
+    const double c[4] = {m0[0], m0[1], m1[0], m1[1]};
+    double best = c[0];
+    for (double x : c) best = (Max ? x > best : x < best) ? x : best;
     if (best == 0)
         for (i = 0; i < n; ++i)
-            if (v[i] == 0 && std::signbit(v[i]) != std::signbit(best)) return false;
-    out = best;
-    return true;
-}
-
-bool all_equal(const double* v, std::ptrdiff_t n) {
-    bool equal = true;
-    for (std::ptrdiff_t i = 1; i < n; ++i) equal &= v[i] == v[0];
-    return equal;
+            if (v[i] == 0 && std::signbit(v[i]) != std::signbit(best)) return r;
+    r.found = true;
+    r.extreme = best;
+    return r;
 }
 
 // The same steps on a column that this call alone holds: the equality test and the extremes
@@ -133,11 +145,12 @@ PyObject* fitness_in_place(evo::Ref ObjV, Py_ssize_t Nind, PyObject* k) {
     if (Nind == 0) return fitness(std::move(ObjV), Nind, k);  // NumPy's error for ObjV[0]
     evo::Array work = evo::Array::adopt(ObjV, evo::Elem::f64, 2);
     const double* v = work.matrix(Nind, 1);
-    if (all_equal(v, Nind)) return evo::np_ones({Nind, 1}).release();
-    double max, min;
-    if (!extreme(v, Nind, true, max)) max = evo::to_double(evo::np_extreme(ObjV.get(), true).get());
+    const Scan top = scan<true>(v, Nind);
+    if (top.all_equal) return evo::np_ones({Nind, 1}).release();
+    const double max = top.found ? top.extreme : evo::to_double(evo::np_extreme(ObjV.get(), true).get());
     evo::subtract_in_place(ObjV.get(), evo::make_float(max).get());
-    if (!extreme(v, Nind, false, min)) min = evo::to_double(evo::np_extreme(ObjV.get(), false).get());
+    const Scan bottom = scan<false>(v, Nind);
+    const double min = bottom.found ? bottom.extreme : evo::to_double(evo::np_extreme(ObjV.get(), false).get());
     evo::divide_in_place(ObjV.get(), evo::make_float(-min).get());
     evo::negative_in_place(ObjV.get());
     evo::power_in_place(ObjV.get(), k);
