@@ -558,7 +558,8 @@ def main(argv=None):
     t0 = time.perf_counter()
     ctx, rows = {}, []
     for c in CASES:
-        if args.only and not c.name.startswith("memory") and not any(w in c.name for w in args.only):
+        label = c.name.format(tiny=mode.tiny, small=mode.small, large=mode.large)
+        if args.only and not label.startswith("memory") and not any(w in label for w in args.only):
             continue
         rows.append(run_case(c, mode, ctx))
     print_table(rows)

@@ -120,6 +120,7 @@ def test_element_types_and_layouts(ObjV, maxormins):
     ((OBJV,), dict(maxormins=[1]), M_MAXORMINS),
     ((OBJV,), dict(maxormins=A([1j])), M_MAXORMINS),
     ((OBJV,), dict(maxormins=A([1], dtype=object)), M_MAXORMINS),
+    ((OBJV,), dict(maxormins=A([1], dtype=np.longdouble)), M_MAXORMINS),
     ((OBJV,), dict(k="2", CV=[1]), M_K_SCALAR),
     ((OBJV,), dict(k=np.int64(2)), M_K_SCALAR),
     ((OBJV,), dict(k=A(2.0)), M_K_SCALAR),
