@@ -92,23 +92,33 @@ PyObject* fitness(evo::Ref ObjV, Py_ssize_t Nind, PyObject* k) {
     return evo::power(evo::negative(ObjV.get()).get(), k).release();
 }
 
+// Whether every one of n > 0 values equals the first, compared exactly (a NaN makes it false);
+// the scan stops at the first block that holds a different value.
+bool all_equal(const double* v, std::ptrdiff_t n) {
+    const double first = v[0];
+    for (std::ptrdiff_t b = 0; b < n; b += 256) {
+        const std::ptrdiff_t e = n - b < 256 ? n : b + 256;
+        long differ = 0;
+        for (std::ptrdiff_t i = b; i < e; ++i) differ |= v[i] != first;
+        if (differ) return false;
+    }
+    return true;
+}
+
 using v2d = double __attribute__((vector_size(16)));
 using v2m = long long __attribute__((vector_size(16)));
 
-// One pass over the n > 0 values of a column: whether every value equals the first (compared
-// exactly, so a NaN makes it false), and the largest (Max) or smallest value.  `found` is false
-// when that value depends on how it is searched for: a NaN among the values, or a zero extreme
-// with both zero signs present; np.max and np.min then decide which value they return.
-struct Scan {
-    bool all_equal, found;
-    double extreme;
-};
+// Columns up to this length find their extremes in one pass of their own; longer ones use
+// NumPy's reductions, whose wide vector loops then pay for the call.
+constexpr std::ptrdiff_t kOwnScan = 1 << 13;
 
+// The largest (Max) or smallest of n > 0 values into `out`, when it is one and the same however
+// it is searched for: false for a NaN among the values, or a zero extreme with both zero signs
+// present, where np.max and np.min decide which value they return.
 template <bool Max>
-Scan scan(const double* v, std::ptrdiff_t n) {
-    const v2d first = {v[0], v[0]};
-    v2d m0 = first, m1 = first;
-    v2m differ = {0, 0}, nan = {0, 0};
+bool scan(const double* v, std::ptrdiff_t n, double& out) {
+    v2d m0 = {v[0], v[0]}, m1 = m0;
+    v2m nan = {0, 0};
     std::ptrdiff_t i = 0;
     for (; i + 4 <= n; i += 4) {
         v2d x0, x1;
@@ -116,42 +126,41 @@ Scan scan(const double* v, std::ptrdiff_t n) {
         __builtin_memcpy(&x1, v + i + 2, sizeof x1);
         m0 = (Max ? x0 > m0 : x0 < m0) ? x0 : m0;
         m1 = (Max ? x1 > m1 : x1 < m1) ? x1 : m1;
-        differ |= (x0 != first) | (x1 != first);
         nan |= (x0 != x0) | (x1 != x1);
     }
     for (; i < n; ++i) {
         const v2d x = {v[i], v[i]};
         m0 = (Max ? x > m0 : x < m0) ? x : m0;
-        differ |= x != first;
         nan |= x != x;
     }
-    Scan r{!(differ[0] | differ[1]), false, 0.0};
-    if (nan[0] || nan[1]) return r;
+    if (nan[0] || nan[1]) return false;
     const double c[4] = {m0[0], m0[1], m1[0], m1[1]};
     double best = c[0];
     for (double x : c) best = (Max ? x > best : x < best) ? x : best;
     if (best == 0)
         for (i = 0; i < n; ++i)
-            if (v[i] == 0 && std::signbit(v[i]) != std::signbit(best)) return r;
-    r.found = true;
-    r.extreme = best;
-    return r;
+            if (v[i] == 0 && std::signbit(v[i]) != std::signbit(best)) return false;
+    out = best;
+    return true;
 }
 
-// The same steps on a column that this call alone holds: the equality test and the extremes
-// are read from its memory (falling back on NumPy's where NumPy chooses), and NumPy's element
-// operations run in place.
+// np.max(ObjV) or np.min(ObjV) of the column `v` (n > 0 values) that ObjV holds.
+template <bool Max>
+double extreme(PyObject* ObjV, const double* v, std::ptrdiff_t n) {
+    double value;
+    if (n <= kOwnScan && scan<Max>(v, n, value)) return value;
+    return evo::to_double(evo::np_extreme(ObjV, Max).get());
+}
+
+// The same steps on a column that this call alone holds: the equality test (and, for short
+// columns, the extremes) read from its memory, NumPy's element operations run in place.
 PyObject* fitness_in_place(evo::Ref ObjV, Py_ssize_t Nind, PyObject* k) {
     if (Nind == 0) return fitness(std::move(ObjV), Nind, k);  // NumPy's error for ObjV[0]
     evo::Array work = evo::Array::adopt(ObjV, evo::Elem::f64, 2);
     const double* v = work.matrix(Nind, 1);
-    const Scan top = scan<true>(v, Nind);
-    if (top.all_equal) return evo::np_ones({Nind, 1}).release();
-    const double max = top.found ? top.extreme : evo::to_double(evo::np_extreme(ObjV.get(), true).get());
-    evo::subtract_in_place(ObjV.get(), evo::make_float(max).get());
-    const Scan bottom = scan<false>(v, Nind);
-    const double min = bottom.found ? bottom.extreme : evo::to_double(evo::np_extreme(ObjV.get(), false).get());
-    evo::divide_in_place(ObjV.get(), evo::make_float(-min).get());
+    if (all_equal(v, Nind)) return evo::np_ones({Nind, 1}).release();
+    evo::subtract_in_place(ObjV.get(), evo::make_float(extreme<true>(ObjV.get(), v, Nind)).get());
+    evo::divide_in_place(ObjV.get(), evo::make_float(-extreme<false>(ObjV.get(), v, Nind)).get());
     evo::negative_in_place(ObjV.get());
     evo::power_in_place(ObjV.get(), k);
     return ObjV.release();

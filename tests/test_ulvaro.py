@@ -74,7 +74,7 @@ def test_equivalent_exponents(k, same_as):
 
 
 @pytest.mark.parametrize("k", [1, 2, 3, 0.5, 0.37, 1.7, 10.0])
-@pytest.mark.parametrize("rows", [2, 5, 100, 4097])
+@pytest.mark.parametrize("rows", [2, 5, 100, 4097, 20000])
 def test_random_columns_match_the_numpy_steps(rows, k):
     rng = np.random.default_rng(rows)
     ObjV = rng.normal(size=(rows, 1)) * 10
