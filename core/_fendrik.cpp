@@ -70,9 +70,9 @@ void merge_range(const double* __restrict CV, std::int64_t begin, std::int64_t e
 template <int C, class Limit>
 int merge_rows(const double* CV, int Nind, std::ptrdiff_t col, double* violation, Limit limit, double bound,
                int return_count, int Parallel) {
-    if (Parallel != 1) {
+    if (Parallel != 1) {  // every value but 1 merges on the calling thread
         std::int64_t count = 0;
-        if (Parallel == 0) merge_range<C>(CV, 0, Nind, col, violation, limit, bound, return_count == 1 ? &count : nullptr);
+        merge_range<C>(CV, 0, Nind, col, violation, limit, bound, return_count == 1 ? &count : nullptr);
         return return_count == 1 ? (int)count : -1;
     }
     evo::for_ranges(Nind, (std::int64_t)Nind * col, 1, [=](std::int64_t begin, std::int64_t end) {
