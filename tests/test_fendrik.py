@@ -197,3 +197,15 @@ def test_fewer_rows_than_threads(python):
     )
     assert p.returncode == 0, p.stderr
     assert p.stdout.split() == ["True"] * 8
+
+
+def test_docstring():
+    doc = fendrik.__doc__
+    assert doc.startswith("\nfendrik : function - 合并违反约束条件程度矩阵(Merge CV)\n")
+    assert doc.endswith("\nCore version: 2.7\n\n")
+    forms = ["(CV)", "(CV, Threshold)", "(CV, Threshold, return_count)", "(CV, Threshold, return_count, Parallel)"]
+    syntax = ["1.return_count=False时："] + [f"Violation = fendrik{f}" for f in forms]
+    syntax += ["2.return_count=True时："] + [f"Violation, count = fendrik{f}" for f in forms]
+    lines = [line.strip() for line in doc.split("\n")]
+    start = lines.index(syntax[0])
+    assert lines[start:start + len(syntax)] == syntax

@@ -167,3 +167,15 @@ def test_callers_arrays_are_never_written(sneaky):
         assert not any(np.shares_memory(FitnV, a) for a in (ObjV, CV, maxormins))
         assert_same(ulvaro(ObjV, None, m), reference(A([[4.0], [1.0], [3.0]])))
     assert [a.tobytes() for a in (ObjV, CV, maxormins)] == before
+
+
+def test_docstring():
+    doc = ulvaro.__doc__
+    assert doc.startswith("\nulvaro : function - 幂尺度变换适应度计算\n")
+    assert doc.endswith("\nCore version: 2.7\n\n")
+    syntax = ["FitnV = ulvaro(ObjV)", "FitnV = ulvaro(ObjV, CV)", "FitnV = ulvaro(ObjV, CV, maxormins)",
+              "FitnV = ulvaro(ObjV, CV, maxormins, k)"]
+    lines = [line.strip() for line in doc.split("\n")]
+    start = lines.index(syntax[0])
+    assert lines[start:start + 4] == syntax
+    assert "F' = (-ObjV) ^ k" in doc
