@@ -40,13 +40,21 @@ void merge_range(const double* __restrict CV, std::int64_t begin, std::int64_t e
     const std::ptrdiff_t n = C > 0 ? C : col;
     const v2d b = {bound, bound};
     v2m rows_at_most = {0, 0};
+    // The limits of a fixed column count are read once, into registers.
+    v2d fixed[C > 0 ? C : 1];
+    if constexpr (C > 0)
+        for (int j = 0; j < C; ++j) fixed[j] = v2d{limit(j), limit(j)};
+    auto lim = [&](std::ptrdiff_t j) {
+        if constexpr (C > 0) return fixed[j];
+        const double l = limit(j);
+        return v2d{l, l};
+    };
     std::int64_t i = begin;
     for (; i + 4 <= end; i += 4) {
         const double* __restrict r = CV + i * n;
         v2d s01 = {0.0, 0.0}, s23 = {0.0, 0.0};
         for (std::ptrdiff_t j = 0; j < n; ++j) {
-            const double l = limit(j);
-            const v2d lv = {l, l};
+            const v2d lv = lim(j);
             s01 += above(v2d{r[j], r[n + j]}, lv);
             s23 += above(v2d{r[2 * n + j], r[3 * n + j]}, lv);
         }
@@ -58,8 +66,7 @@ void merge_range(const double* __restrict CV, std::int64_t begin, std::int64_t e
         const double* __restrict r = CV + i * n;
         v2d sum = {0.0, 0.0};
         for (std::ptrdiff_t j = 0; j < n; ++j) {
-            const double l = limit(j);
-            sum += above(v2d{r[j], 0.0}, v2d{l, l});
+            sum += above(v2d{r[j], 0.0}, lim(j));
         }
         violation[i] = sum[0];
         if (count) *count += sum[0] <= bound;
