@@ -29,7 +29,7 @@ Z = A([1.0, 2.0])
 # ---- module and function attributes ------------------------------------------------------------
 
 
-MODULES = ["druvik", "quelan", "ornavi", "build"]
+MODULES = ["druvik", "quelan", "ornavi", "fendrik", "ulvaro", "build"]
 
 
 @pytest.mark.parametrize("name", MODULES)
@@ -55,6 +55,12 @@ SIGNATURES = {
     "druvik": "(ObjV, weights, idealPoint=None, CV=None, maxormins=None, Parallel=False)",
     "quelan": "(ObjV, weights, idealPoint=None, CV=None, maxormins=None, Theta=5, Parallel=False)",
     "ornavi": "(ObjV, CV=None, maxormins=None, old_idealPoint=None, reverse=False)",
+    "fendrik": "(CV, Threshold=None, return_count=False, Parallel=False)",
+    "ulvaro": "(ObjV, CV=None, maxormins=None, k=1)",
+    "velkor": "(Phen, FieldD, Parallel=False)",
+    "tamsen": "(Nind, FieldDR, Parallel=False)",
+    "sarnet": "(OldChrom, XOVR=0.7, Half_N=False, Parallel=False, params4=None)",
+    "polvane": "(A, B, metric='euclidean', Parallel=False)",
     "build": "()",
 }
 
