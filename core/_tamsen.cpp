@@ -1,0 +1,90 @@
+// Random real/integer population kernel.
+#include "_tamsen.hpp"
+
+#include <cmath>
+#include <cstddef>
+#include <cstdint>
+#include <vector>
+
+#include "../frame/random.hpp"
+#include "../frame/rows.hpp"
+
+namespace {
+
+constexpr double kWiden = 0.499999;
+constexpr double kRandScale = 1.0 / 2147483648.0;  // 1 / 2^31, exact: dividing by 2^31 is the same
+constexpr double kTwo52 = 4503599627370496.0;      // from here on every double is an integer
+constexpr int kChunk = 256;                         // values drawn per call of the generator
+constexpr std::int64_t kSeedWork = 340;             // integer steps of seeding one generator
+
+// round(x): halves away from zero, as the C library's round, in plain arithmetic so that a row
+// is computed side by side.  For |x| < 2^52, adding and subtracting 2^52 gives the nearest
+// integer, which is stepped down to floor(|x|); |x| - floor(|x|) is exact.
+inline double round_half_away(double x) {
+    const double a = std::fabs(x);
+    double t = (a + kTwo52) - kTwo52;
+    t = t > a ? t - 1.0 : t;
+    t = a - t >= 0.5 ? t + 1.0 : t;
+    return a < kTwo52 ? std::copysign(t, x) : x;  // larger values (and inf, NaN) stay as they are
+}
+
+struct Columns {
+    std::ptrdiff_t L;
+    const double* width;  // Ub_Lb
+    const double* lb;
+    const int* varTypes;
+};
+
+// One row: the next L values of g, in column order, each scaled into its column's interval.
+inline void draw_row(evo::CRand& g, double* out, const Columns& c) {
+    int raw[kChunk];
+    for (std::ptrdiff_t j0 = 0; j0 < c.L; j0 += kChunk) {
+        const int m = c.L - j0 < kChunk ? (int)(c.L - j0) : kChunk;
+        g.fill(raw, m);
+        const double* w = c.width + j0;
+        const double* lb = c.lb + j0;
+        const int* type = c.varTypes + j0;
+        double* o = out + j0;
+        for (int j = 0; j < m; ++j) {
+            const double v = (double)raw[j] * w[j] * kRandScale + lb[j];
+            o[j] = type[j] == 1 ? round_half_away(v) : v;
+        }
+    }
+}
+
+}  // namespace
+
+void _tamsen(double* Chrom, int Nind, int Lind, double* lbs, double* ubs, const int* varTypes, int randDelta,
+             int Parallel) {
+    if (Parallel != 0 && Parallel != 1) return;
+    const std::ptrdiff_t L = Lind > 0 ? Lind : 0;
+    std::vector<double> Ub_Lb((std::size_t)L);
+    for (std::ptrdiff_t j = 0; j < L; ++j) {
+        if (varTypes[j] == 1) {
+            lbs[j] = lbs[j] - kWiden;
+            ubs[j] = ubs[j] + kWiden;
+        }
+        Ub_Lb[j] = std::fabs(ubs[j] - lbs[j]);
+    }
+    const Columns c{L, Ub_Lb.data(), lbs, varTypes};
+    const std::uint32_t seed = (std::uint32_t)randDelta;
+
+    if (Parallel == 0) {
+        evo::CRand g(seed);
+        for (std::int64_t i = 0; i < Nind; ++i) draw_row(g, Chrom + i * L, c);
+        return;
+    }
+    // Row r draws from its own generator, seeded with randDelta + r; the generators of a block of
+    // rows are seeded side by side.
+    constexpr int K = evo::CRand::kLanes;
+    evo::for_ranges(Nind, (std::int64_t)Nind * (L + kSeedWork), 1, [&](std::int64_t begin, std::int64_t end) {
+        evo::CRand g[K];
+        std::uint32_t seeds[K];
+        for (std::int64_t b = begin; b < end; b += K) {
+            const int n = end - b < K ? (int)(end - b) : K;
+            for (int k = 0; k < n; ++k) seeds[k] = seed + (std::uint32_t)(b + k);
+            evo::CRand::seed_many(seeds, n, g);
+            for (int k = 0; k < n; ++k) draw_row(g[k], Chrom + (b + k) * L, c);
+        }
+    });
+}
