@@ -4,6 +4,7 @@
 #include <cmath>
 #include <cstddef>
 #include <cstdint>
+#include <new>
 #include <vector>
 
 #include "../frame/random.hpp"
@@ -17,15 +18,15 @@ constexpr double kTwo52 = 4503599627370496.0;      // from here on every double 
 constexpr int kChunk = 256;                         // values drawn per call of the generator
 constexpr std::int64_t kSeedWork = 340;             // integer steps of seeding one generator
 
-// round(x): halves away from zero, as the C library's round, in plain arithmetic so that a row
-// is computed side by side.  For |x| < 2^52, adding and subtracting 2^52 gives the nearest
-// integer, which is stepped down to floor(|x|); |x| - floor(|x|) is exact.
+// round(x): halves away from zero, as the C library's round, without a library call or a
+// data-dependent branch.  For |x| < 2^52 the truncation toward zero is exact in 64-bit integers
+// and |x| - trunc(|x|) is exact; larger values (and inf, NaN) are integral or left as they are.
 inline double round_half_away(double x) {
     const double a = std::fabs(x);
-    double t = (a + kTwo52) - kTwo52;
-    t = t > a ? t - 1.0 : t;
-    t = a - t >= 0.5 ? t + 1.0 : t;
-    return a < kTwo52 ? std::copysign(t, x) : x;  // larger values (and inf, NaN) stay as they are
+    if (!(a < kTwo52)) return x;
+    double t = (double)(long long)a;
+    t += (double)(a - t >= 0.5);
+    return std::copysign(t, x);
 }
 
 struct Columns {
@@ -78,7 +79,14 @@ void _tamsen(double* Chrom, int Nind, int Lind, double* lbs, double* ubs, const 
     // rows are seeded side by side.
     constexpr int K = evo::CRand::kLanes;
     evo::for_ranges(Nind, (std::int64_t)Nind * (L + kSeedWork), 1, [&](std::int64_t begin, std::int64_t end) {
-        evo::CRand g[K];
+        // K generators that seed_many sets before any draw, without seeding each one first.
+        union Block {
+            evo::CRand g[K];
+            Block() noexcept {
+                for (evo::CRand& x : g) new (&x) evo::CRand(evo::CRand::Unseeded{});
+            }
+        } block;
+        evo::CRand* g = block.g;
         std::uint32_t seeds[K];
         for (std::int64_t b = begin; b < end; b += K) {
             const int n = end - b < K ? (int)(end - b) : K;

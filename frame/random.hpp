@@ -22,6 +22,10 @@ public:
 
     CRand() noexcept { seed(1); }
     explicit CRand(std::uint32_t s) noexcept { seed(s); }
+    // A generator whose table is still to be set by seed_many (draws before that are garbage);
+    // spares arrays of generators the cost of seeding each one first.
+    struct Unseeded {};
+    explicit CRand(Unseeded) noexcept {}
 
     // srand(s)
     void seed(std::uint32_t s) noexcept {
@@ -80,7 +84,7 @@ public:
     }
 
     // Lanes of seed_many: that many tables are seeded side by side.
-    static constexpr int kLanes = 8;
+    static constexpr int kLanes = 16;
 
     // out[k].seed(seeds[k]) for k < n (n <= kLanes).  The tables are built in lanes, word by
     // word, so every step is one operation over all lanes; the arithmetic is integer, so the
