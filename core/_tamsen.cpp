@@ -4,7 +4,6 @@
 #include <cmath>
 #include <cstddef>
 #include <cstdint>
-#include <new>
 #include <vector>
 
 #include "../frame/random.hpp"
@@ -36,20 +35,15 @@ struct Columns {
     const int* varTypes;
 };
 
-// One row: the next L values of g, in column order, each scaled into its column's interval.
-inline void draw_row(evo::CRand& g, double* out, const Columns& c) {
-    int raw[kChunk];
-    for (std::ptrdiff_t j0 = 0; j0 < c.L; j0 += kChunk) {
-        const int m = c.L - j0 < kChunk ? (int)(c.L - j0) : kChunk;
-        g.fill(raw, m);
-        const double* w = c.width + j0;
-        const double* lb = c.lb + j0;
-        const int* type = c.varTypes + j0;
-        double* o = out + j0;
-        for (int j = 0; j < m; ++j) {
-            const double v = (double)raw[j] * w[j] * kRandScale + lb[j];
-            o[j] = type[j] == 1 ? round_half_away(v) : v;
-        }
+// Columns j0 .. j0 + m - 1 of one row from its draws raw[j * stride]: each draw scaled into its
+// column's interval, and rounded in the discrete columns.
+inline void scale(const int* raw, std::ptrdiff_t stride, double* out, const Columns& c, std::ptrdiff_t j0, int m) {
+    const double* w = c.width + j0;
+    const double* lb = c.lb + j0;
+    const int* type = c.varTypes + j0;
+    for (int j = 0; j < m; ++j) {
+        const double v = (double)raw[j * stride] * w[j] * kRandScale + lb[j];
+        out[j] = type[j] == 1 ? round_half_away(v) : v;
     }
 }
 
@@ -71,28 +65,35 @@ void _tamsen(double* Chrom, int Nind, int Lind, double* lbs, double* ubs, const 
     const std::uint32_t seed = (std::uint32_t)randDelta;
 
     if (Parallel == 0) {
+        // One generator, seeded once, draws the matrix in row order.
         evo::CRand g(seed);
-        for (std::int64_t i = 0; i < Nind; ++i) draw_row(g, Chrom + i * L, c);
+        int raw[kChunk];
+        for (std::int64_t i = 0; i < Nind; ++i) {
+            for (std::ptrdiff_t j0 = 0; j0 < L; j0 += kChunk) {
+                const int m = L - j0 < kChunk ? (int)(L - j0) : kChunk;
+                g.fill(raw, m);
+                scale(raw, 1, Chrom + i * L + j0, c, j0, m);
+            }
+        }
         return;
     }
     // Row r draws from its own generator, seeded with randDelta + r; the generators of a block of
-    // rows are seeded side by side.
-    constexpr int K = evo::CRand::kLanes;
+    // K rows run side by side in the lanes of one CRandLanes.
+    constexpr int K = evo::CRandLanes::kLanes;
+    constexpr int kLaneChunk = kChunk / 4;
     evo::for_ranges(Nind, (std::int64_t)Nind * (L + kSeedWork), 1, [&](std::int64_t begin, std::int64_t end) {
-        // K generators that seed_many sets before any draw, without seeding each one first.
-        union Block {
-            evo::CRand g[K];
-            Block() noexcept {
-                for (evo::CRand& x : g) new (&x) evo::CRand(evo::CRand::Unseeded{});
-            }
-        } block;
-        evo::CRand* g = block.g;
+        evo::CRandLanes lanes;
         std::uint32_t seeds[K];
+        int raw[kLaneChunk * K];
         for (std::int64_t b = begin; b < end; b += K) {
             const int n = end - b < K ? (int)(end - b) : K;
             for (int k = 0; k < n; ++k) seeds[k] = seed + (std::uint32_t)(b + k);
-            evo::CRand::seed_many(seeds, n, g);
-            for (int k = 0; k < n; ++k) draw_row(g[k], Chrom + (b + k) * L, c);
+            lanes.seed(seeds, n);
+            for (std::ptrdiff_t j0 = 0; j0 < L; j0 += kLaneChunk) {
+                const int m = L - j0 < kLaneChunk ? (int)(L - j0) : kLaneChunk;
+                lanes.fill(raw, m);
+                for (int k = 0; k < n; ++k) scale(raw + k, K, Chrom + (b + k) * L + j0, c, j0, m);
+            }
         }
     });
 }

@@ -22,10 +22,6 @@ public:
 
     CRand() noexcept { seed(1); }
     explicit CRand(std::uint32_t s) noexcept { seed(s); }
-    // A generator whose table is still to be set by seed_many (draws before that are garbage);
-    // spares arrays of generators the cost of seeding each one first.
-    struct Unseeded {};
-    explicit CRand(Unseeded) noexcept {}
 
     // srand(s)
     void seed(std::uint32_t s) noexcept {
@@ -83,44 +79,6 @@ public:
         }
     }
 
-    // Lanes of seed_many: that many tables are seeded side by side.
-    static constexpr int kLanes = 16;
-
-    // out[k].seed(seeds[k]) for k < n (n <= kLanes).  The tables are built in lanes, word by
-    // word, so every step is one operation over all lanes; the arithmetic is integer, so the
-    // tables are the ones seed() builds.
-    static void seed_many(const std::uint32_t* seeds, int n, CRand* out) noexcept {
-        std::uint32_t t[kWords][kLanes];
-        for (int k = 0; k < kLanes; ++k) {
-            std::int32_t word = (std::int32_t)(k < n ? seeds[k] : 1u);
-            if (word == 0) word = 1;
-            t[0][k] = (std::uint32_t)word;
-            t[1][k] = (std::uint32_t)step16807(word);  // the one step that may see a negative word
-        }
-        // From word 1 on every word lies in [0, 2^31 - 1): 16807 * w < 2^46 folds by 2^31 = 1.
-        for (int i = 2; i < kWords; ++i) {
-            for (int k = 0; k < kLanes; ++k) {
-                const std::uint64_t x = (std::uint64_t)t[i - 1][k] * 16807u;
-                std::uint64_t w = (x & 0x7fffffffu) + (x >> 31);
-                w = w >= 0x7fffffffu ? w - 0x7fffffffu : w;
-                t[i][k] = (std::uint32_t)w;
-            }
-        }
-        // The discarded outputs: step s adds word s mod 31 to word (s + 3) mod 31.
-        int f = kSep, b = 0;
-        for (int s = 0; s < kDiscard; ++s) {
-            for (int k = 0; k < kLanes; ++k) t[f][k] += t[b][k];
-            if (++f == kWords) f = 0;
-            if (++b == kWords) b = 0;
-        }
-        for (int k = 0; k < n; ++k) {
-            for (int i = 0; i < kWords; ++i) out[k].r_[i] = t[i][k];
-            out[k].f_ = f;
-            out[k].b_ = b;
-        }
-    }
-
-private:
     // 16807 * word mod (2^31 - 1) by Schrage's method, for any signed 32-bit word.
     static std::int32_t step16807(std::int32_t word) noexcept {
         const std::int64_t hi = word / 127773, lo = word % 127773;
@@ -129,8 +87,71 @@ private:
         return (std::int32_t)w;
     }
 
+private:
     std::uint32_t r_[kWords];
     int f_ = kSep, b_ = 0;
+};
+
+// kLanes generators of the same sequence side by side, one per lane: lane k gives exactly what
+// CRand(seeds[k]) gives.  Every step of seeding and drawing is one operation over all lanes (the
+// arithmetic is integer, so the values do not depend on the instructions that carry it out),
+// which makes seeding a block of generators several times cheaper than seeding each alone.
+class CRandLanes {
+public:
+    static constexpr int kLanes = 16;
+    static constexpr int kWords = CRand::kWords;
+
+    // Lane k < n is seeded with seeds[k]; the others with 1.
+    void seed(const std::uint32_t* seeds, int n) noexcept {
+        for (int k = 0; k < kLanes; ++k) {
+            std::int32_t word = (std::int32_t)(k < n ? seeds[k] : 1u);
+            if (word == 0) word = 1;
+            t_[0][k] = (std::uint32_t)word;
+            t_[1][k] = (std::uint32_t)CRand::step16807(word);  // the one step that may see a negative word
+        }
+        // From word 1 on every word lies in [0, 2^31 - 1): 16807 * w < 2^46 folds by 2^31 = 1.
+        for (int i = 2; i < kWords; ++i) {
+            for (int k = 0; k < kLanes; ++k) {
+                const std::uint64_t x = (std::uint64_t)t_[i - 1][k] * 16807u;
+                std::uint64_t w = (x & 0x7fffffffu) + (x >> 31);
+                w = w >= 0x7fffffffu ? w - 0x7fffffffu : w;
+                t_[i][k] = (std::uint32_t)w;
+            }
+        }
+        f_ = CRand::kSep;
+        b_ = 0;
+        walk(CRand::kDiscard, [](std::ptrdiff_t, const std::uint32_t*) {});
+    }
+
+    // out[j * kLanes + k] = value j of lane k, for the next m values of every lane.
+    void fill(int* out, std::ptrdiff_t m) noexcept {
+        walk(m, [out](std::ptrdiff_t j, const std::uint32_t* v) {
+            for (int k = 0; k < kLanes; ++k) out[j * kLanes + k] = (int)(v[k] >> 1);
+        });
+    }
+
+private:
+    // m steps, each adding word b to word f in every lane; use(j, sums) sees the sums of step j.
+    // The indices are locals and the sums pass through a local, so the lanes are one vector step.
+    template <class Use>
+    void walk(std::ptrdiff_t m, Use&& use) noexcept {
+        int f = f_, b = b_;
+        for (std::ptrdiff_t j = 0; j < m; ++j) {
+            std::uint32_t* front = t_[f];
+            const std::uint32_t* back = t_[b];
+            std::uint32_t v[kLanes];
+            for (int k = 0; k < kLanes; ++k) v[k] = front[k] + back[k];
+            for (int k = 0; k < kLanes; ++k) front[k] = v[k];
+            use(j, v);
+            if (++f == kWords) f = 0;
+            if (++b == kWords) b = 0;
+        }
+        f_ = f;
+        b_ = b;
+    }
+
+    alignas(64) std::uint32_t t_[kWords][kLanes];
+    int f_ = CRand::kSep, b_ = 0;
 };
 
 }  // namespace evo

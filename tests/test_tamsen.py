@@ -103,12 +103,17 @@ extern "C" void draws(unsigned seed, int n, int* out) {
     for (int i = 0; i < n; ++i) out[i] = g.next();
 }
 extern "C" void draws_many(const unsigned* seeds, int count, int n, int* out) {
-    evo::CRand g[evo::CRand::kLanes];
-    for (int b = 0; b < count; b += evo::CRand::kLanes) {
-        int m = count - b < evo::CRand::kLanes ? count - b : evo::CRand::kLanes;
-        evo::CRand::seed_many(seeds + b, m, g);
-        for (int k = 0; k < m; ++k) g[k].fill(out + (long)(b + k) * n, n);
+    const int K = evo::CRandLanes::kLanes;
+    evo::CRandLanes lanes;
+    int* lane_values = new int[(long)n * K];
+    for (int b = 0; b < count; b += K) {
+        int m = count - b < K ? count - b : K;
+        lanes.seed(seeds + b, m);
+        lanes.fill(lane_values, n);
+        for (int k = 0; k < m; ++k)
+            for (int j = 0; j < n; ++j) out[(long)(b + k) * n + j] = lane_values[j * K + k];
     }
+    delete[] lane_values;
 }
 """
 
