@@ -118,31 +118,11 @@ public:
                 t_[i][k] = (std::uint32_t)w;
             }
         }
-        f_ = CRand::kSep;
-        b_ = 0;
-        walk(CRand::kDiscard, [](std::ptrdiff_t, const std::uint32_t*) {});
-    }
-
-    // out[j * kLanes + k] = value j of lane k, for the next m values of every lane.
-    void fill(int* out, std::ptrdiff_t m) noexcept {
-        walk(m, [out](std::ptrdiff_t j, const std::uint32_t* v) {
-            for (int k = 0; k < kLanes; ++k) out[j * kLanes + k] = (int)(v[k] >> 1);
-        });
-    }
-
-private:
-    // m steps, each adding word b to word f in every lane; use(j, sums) sees the sums of step j.
-    // The indices are locals and the sums pass through a local, so the lanes are one vector step.
-    template <class Use>
-    void walk(std::ptrdiff_t m, Use&& use) noexcept {
-        int f = f_, b = b_;
-        for (std::ptrdiff_t j = 0; j < m; ++j) {
-            std::uint32_t* front = t_[f];
-            const std::uint32_t* back = t_[b];
-            std::uint32_t v[kLanes];
-            for (int k = 0; k < kLanes; ++k) v[k] = front[k] + back[k];
-            for (int k = 0; k < kLanes; ++k) front[k] = v[k];
-            use(j, v);
+        // The discarded values: step s adds word s mod 31 to word (s + 3) mod 31.  (The indices
+        // are locals, so the compiler can keep the lanes of a step in vector registers.)
+        int f = CRand::kSep, b = 0;
+        for (int s = 0; s < CRand::kDiscard; ++s) {
+            for (int k = 0; k < kLanes; ++k) t_[f][k] += t_[b][k];
             if (++f == kWords) f = 0;
             if (++b == kWords) b = 0;
         }
@@ -150,6 +130,22 @@ private:
         b_ = b;
     }
 
+    // out[j * kLanes + k] = value j of lane k, for the next m values of every lane.
+    void fill(int* out, std::ptrdiff_t m) noexcept {
+        int f = f_, b = b_;
+        for (std::ptrdiff_t j = 0; j < m; ++j, out += kLanes) {
+            std::uint32_t v[kLanes];
+            for (int k = 0; k < kLanes; ++k) v[k] = t_[f][k] + t_[b][k];
+            for (int k = 0; k < kLanes; ++k) t_[f][k] = v[k];
+            for (int k = 0; k < kLanes; ++k) out[k] = (int)(v[k] >> 1);
+            if (++f == kWords) f = 0;
+            if (++b == kWords) b = 0;
+        }
+        f_ = f;
+        b_ = b;
+    }
+
+private:
     alignas(64) std::uint32_t t_[kWords][kLanes];
     int f_ = CRand::kSep, b_ = 0;
 };
