@@ -17,8 +17,8 @@ constexpr double kTwo52 = 4503599627370496.0;      // from here on every double 
 constexpr int kChunk = 256;                         // values drawn per call of the generator
 constexpr std::int64_t kSeedWork = 340;             // integer steps of seeding one generator
 
-// round(x): halves away from zero, as the C library's round, without a library call or a
-// data-dependent branch.  For |x| < 2^52 the truncation toward zero is exact in 64-bit integers
+// round(x): halves away from zero, as the C library's round, without a library call and without
+// a branch on the fraction (which is random here).  For |x| < 2^52 the truncation toward zero is exact in 64-bit integers
 // and |x| - trunc(|x|) is exact; larger values (and inf, NaN) are integral or left as they are.
 inline double round_half_away(double x) {
     const double a = std::fabs(x);
@@ -29,7 +29,6 @@ inline double round_half_away(double x) {
 }
 
 struct Columns {
-    std::ptrdiff_t L;
     const double* width;  // Ub_Lb
     const double* lb;
     const int* varTypes;
@@ -61,7 +60,7 @@ void _tamsen(double* Chrom, int Nind, int Lind, double* lbs, double* ubs, const 
         }
         Ub_Lb[j] = std::fabs(ubs[j] - lbs[j]);
     }
-    const Columns c{L, Ub_Lb.data(), lbs, varTypes};
+    const Columns c{Ub_Lb.data(), lbs, varTypes};
     const std::uint32_t seed = (std::uint32_t)randDelta;
 
     if (Parallel == 0) {
