@@ -15,7 +15,10 @@ constexpr double kWiden = 0.499999;
 constexpr double kRandScale = 1.0 / 2147483648.0;  // 1 / 2^31, exact: dividing by 2^31 is the same
 constexpr double kTwo52 = 4503599627370496.0;      // from here on every double is an integer
 constexpr int kChunk = 256;                         // values drawn per call of the generator
-constexpr std::int64_t kSeedWork = 340;             // integer steps of seeding one generator
+// The work of a parallel call in the team threshold's units (element operations of about a
+// nanosecond): a value costs about two, seeding a row in a block of lanes about fifty.
+constexpr std::int64_t kValueWork = 2;
+constexpr std::int64_t kSeedWork = 50;
 
 // round(x): halves away from zero, as the C library's round, without a library call and without
 // a branch on the fraction (which is random here).  For |x| < 2^52 the truncation toward zero is exact in 64-bit integers
@@ -80,7 +83,8 @@ void _tamsen(double* Chrom, int Nind, int Lind, double* lbs, double* ubs, const 
     // K rows run side by side in the lanes of one CRandLanes.
     constexpr int K = evo::CRandLanes::kLanes;
     constexpr int kLaneChunk = kChunk / 4;
-    evo::for_ranges(Nind, (std::int64_t)Nind * (L + kSeedWork), 1, [&](std::int64_t begin, std::int64_t end) {
+    const std::int64_t work = (std::int64_t)Nind * (kValueWork * L + kSeedWork);
+    evo::for_ranges(Nind, work, 1, [&](std::int64_t begin, std::int64_t end) {
         evo::CRandLanes lanes;
         std::uint32_t seeds[K];
         int raw[kLaneChunk * K];
