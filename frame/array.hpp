@@ -34,6 +34,10 @@ public:
     static Array empty(const Py_ssize_t* shape, int ndim, Elem elem);
     // A new C-contiguous float64 array holding a copy of `src`.
     static Array copy_of(const Array& src);
+    // The buffer of `obj` as it is (no coercion): C-contiguous data of the element type and
+    // number of dimensions, else the ValueErrors of a typed buffer.  For arrays just made by
+    // astype or the like.
+    static Array typed(PyObject* obj, Elem elem, int ndim);
 
     explicit operator bool() const noexcept { return bool(ref_); }
     PyObject* obj() const noexcept { return ref_.get(); }
