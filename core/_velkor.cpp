@@ -1,0 +1,175 @@
+// Binary/Gray encoding kernels.
+#include "_velkor.hpp"
+
+#include <cmath>
+#include <cstddef>
+#include <cstdint>
+#include <cstdlib>
+#include <cstring>
+
+#include "../frame/rows.hpp"
+
+namespace {
+
+constexpr int kMaxLen = 31;
+constexpr int kChunk = 256;  // variables whose codes are computed side by side
+
+// Four digits of a segment, written together.
+typedef std::int32_t Lanes __attribute__((vector_size(16)));
+typedef std::uint32_t ULanes __attribute__((vector_size(16)));
+
+// kPlace.v[32 - len + k] = 2^(len - 1 - k): the place values of a segment of len digits, followed
+// by zeros for the lanes of a last group of four that lie beyond the segment.
+struct PlaceValues {
+    std::uint32_t v[32 + 4];
+    constexpr PlaceValues() : v() {
+        for (int i = 0; i < 32; ++i) v[i] = std::uint32_t{1} << (31 - i);
+    }
+};
+constexpr PlaceValues kPlace;
+
+// int32(y): truncation toward zero; NaN and values whose truncation leaves the int32 range give
+// -2^31 (the x86 "integer indefinite").
+inline std::int32_t to_int32(double y) {
+    return (y > -2147483649.0 && y < 2147483648.0) ? (std::int32_t)y : INT32_MIN;
+}
+
+// One variable's segment: the digits it keeps (2^len - 1), all ones for Gray code (0 for plain
+// binary), its length and how it is written: in `groups` whole groups of four digits, or exactly
+// (groups -1) where the rest of the row is too short to take a spill.
+struct Segment {
+    std::uint32_t mask, gray;
+    std::int32_t len, groups;
+};
+
+// The per-call tables, one entry per variable.  The code of x is
+// to_int32(scale * (x - lb) / range + shift), where scale is fenmus1 (discrete) or fenmus
+// (continuous), exact in double, and shift is 0.5 or -nums; the codes of a row are computed side
+// by side from these arrays.
+struct Tables {
+    double *scale = nullptr, *lb = nullptr, *range = nullptr, *shift = nullptr;
+    Segment* seg = nullptr;
+    void* block = nullptr;
+
+    bool allocate(int Nvar) {
+        const std::size_t n = (std::size_t)Nvar;
+        block = std::malloc(n * (4 * sizeof(double) + sizeof(Segment)));
+        if (block == nullptr) return false;
+        scale = (double*)block;
+        lb = scale + n;
+        range = lb + n;
+        shift = range + n;
+        seg = (Segment*)(shift + n);
+        return true;
+    }
+    ~Tables() { std::free(block); }
+};
+
+// Digits by C's truncating division and sign-of-dividend remainder: digit k of code v is
+// sign(v) * bit (len-1-k) of |v|, so the digits are those of the low len bits t of |v|, or of
+// t ^ (t >> 1) for Gray code (each digit XOR the one before it, the first against 0: digits that
+// share one sign XOR like bits), negated for a negative v.  A group of four digits is
+// ((G & P) != 0) = -1 or 0 per lane, negated unless v < 0, with P the lanes' place values.
+template <int Groups>
+inline void write_groups(std::uint32_t g, std::int32_t m, const std::uint32_t* place, std::int32_t* out) {
+    const ULanes G = {g, g, g, g};
+    const Lanes M = {m, m, m, m};
+    for (int q = 0; q < Groups; ++q) {
+        ULanes P;
+        std::memcpy(&P, place + 4 * q, sizeof P);
+        const Lanes digit = ((Lanes)((G & P) != 0) ^ M) - M;
+        std::memcpy(out + 4 * q, &digit, sizeof digit);
+    }
+}
+
+inline void write_segment(std::int32_t v, const Segment& sg, std::int32_t* __restrict out) {
+    const std::uint32_t a = v < 0 ? 0u - (std::uint32_t)v : (std::uint32_t)v;
+    const std::uint32_t t = a & sg.mask;
+    const std::uint32_t g = t ^ ((t >> 1) & sg.gray);
+    const std::int32_t m = ~(v >> 31);  // -1 when v >= 0, so that a set digit becomes 1
+    const std::uint32_t* place = kPlace.v + (32 - sg.len);
+    switch (sg.groups) {
+        case 0: return;
+        case 1: return write_groups<1>(g, m, place, out);
+        case 2: return write_groups<2>(g, m, place, out);
+        case 3: return write_groups<3>(g, m, place, out);
+        case 4: return write_groups<4>(g, m, place, out);
+        case 5: return write_groups<5>(g, m, place, out);
+        case 6: return write_groups<6>(g, m, place, out);
+        case 7: return write_groups<7>(g, m, place, out);
+        case 8: return write_groups<8>(g, m, place, out);
+        default: {  // exactly len digits
+            std::int32_t digits[32];
+            write_groups<8>(g, m, place, digits);
+            std::memcpy(out, digits, (std::size_t)sg.len * sizeof(std::int32_t));
+        }
+    }
+}
+
+void encode_row(const double* __restrict x, const Tables& T, std::ptrdiff_t N, std::int32_t* __restrict out) {
+    const double *__restrict scale = T.scale, *__restrict lb = T.lb, *__restrict range = T.range,
+                             *__restrict shift = T.shift;
+    const Segment* __restrict seg = T.seg;
+    std::int32_t v[kChunk];
+    for (std::ptrdiff_t j0 = 0; j0 < N; j0 += kChunk) {
+        const int n = (int)(N - j0 < kChunk ? N - j0 : kChunk);
+        for (int j = 0; j < n; ++j) {
+            const std::ptrdiff_t k = j0 + j;
+            v[j] = to_int32(scale[k] * (x[k] - lb[k]) / range[k] + shift[k]);
+        }
+        for (int j = 0; j < n; ++j) {
+            const Segment sg = seg[j0 + j];
+            write_segment(v[j], sg, out);
+            out += sg.len;
+        }
+    }
+}
+
+}  // namespace
+
+bool _velkor(const double* Phen, int Nind, int Lind, const int* lens, const double* lbs, const double* ubs,
+             const int* codes, const int* lbins, const int* ubins, const int* varTypes, int* Chrom, int Nvar,
+             int Parallel) {
+    if (Nind <= 0 || Nvar <= 0) return true;  // nothing to encode
+    Tables T;
+    if (!T.allocate(Nvar)) return false;
+    std::int64_t total = 0;
+    for (int j = 0; j < Nvar; ++j) {
+        const int len = lens[j];
+        if (len < 0 || len > kMaxLen) return true;
+        total += len;
+        const std::int64_t pow2 = std::int64_t{1} << len;
+        const std::int64_t fenmus = pow2 + 1 - lbins[j] - ubins[j];  // exact, also for len 31
+        const std::int64_t fenmus1 = pow2 - 1;
+        const bool discrete = varTypes[j] != 0;
+        T.scale[j] = (double)(discrete ? fenmus1 : fenmus);
+        T.shift[j] = discrete ? 0.5 : -(double)(lbins[j] == 0 ? 1 : 0);
+        T.lb[j] = lbs[j];
+        T.range[j] = std::fabs(ubs[j] - lbs[j]);
+        T.seg[j] = {(std::uint32_t)fenmus1, codes[j] != 0 ? ~0u : 0u, len, (len + 3) / 4};
+    }
+    if (total != Lind) return true;
+    // A segment may spill up to three zeros past its end where later segments of the row write
+    // over them; the last segments, followed by fewer than three digits, are written exactly.
+    for (std::int64_t j = Nvar, rest = 0; j > 0 && rest < 3;) {
+        T.seg[--j].groups = -1;
+        rest += T.seg[j].len;
+    }
+
+    const std::ptrdiff_t N = Nvar, L = Lind;
+    evo::for_rows(Nind, (std::int64_t)Nind * (N + L), Parallel,
+                  [&](std::int64_t i) { encode_row(Phen + i * N, T, N, Chrom + i * L); });
+    return true;
+}
+
+int checkLen(const int* lens, int Nvar) {
+    for (int j = 0; j < Nvar; ++j)
+        if (lens[j] > kMaxLen) return 1;
+    return 0;
+}
+
+int checkLenNegative(const int* lens, int Nvar) {
+    for (int j = 0; j < Nvar; ++j)
+        if (lens[j] < 0) return 1;
+    return 0;
+}
