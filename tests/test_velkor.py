@@ -6,6 +6,7 @@ import numpy as np
 import pytest
 
 from _support import assert_bytes_equal
+from test_frame import Sub, read_only, reversed_view, strided
 from evocore.core.velkor import velkor
 
 A = np.array
@@ -217,20 +218,10 @@ def test_errors_and_their_order(args, kwargs, exception, message):
 # ---- argument forms ---------------------------------------------------------------------------------------
 
 
-class Sub(np.ndarray):
-    pass
-
-
-def read_only(a):
-    a = a.copy()
-    a.flags.writeable = False
-    return a
-
-
 FORMS = {
     "fortran": np.asfortranarray,
-    "strided": lambda a: np.repeat(a, 2, axis=1)[:, ::2],
-    "reversed": lambda a: a[::-1, ::-1].copy()[::-1, ::-1],
+    "strided": strided,
+    "reversed": reversed_view,
     "float32": lambda a: a.astype(np.float32),
     "int64": lambda a: a.astype(np.int64),
     "int16": lambda a: a.astype(np.int16),
