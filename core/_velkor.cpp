@@ -36,7 +36,7 @@ inline std::int32_t to_int32(double y) {
 
 // One variable's segment: the digits it keeps (2^len - 1), all ones for Gray code (0 for plain
 // binary), its length and how it is written: in `groups` whole groups of four digits, or exactly
-// (groups -1) where the rest of the row is too short to take a spill.
+// (groups -1) where the rest of the row is too short to take up to three spilled lanes.
 struct Segment {
     std::uint32_t mask, gray;
     std::int32_t len, groups;
@@ -69,7 +69,9 @@ struct Tables {
 // sign(v) * bit (len-1-k) of |v|, so the digits are those of the low len bits t of |v|, or of
 // t ^ (t >> 1) for Gray code (each digit XOR the one before it, the first against 0: digits that
 // share one sign XOR like bits), negated for a negative v.  A group of four digits is
-// ((G & P) != 0) = -1 or 0 per lane, negated unless v < 0, with P the lanes' place values.
+// ((G & P) == P) & M per lane, with P the lanes' place values and M = sign(v).  Lanes past the
+// segment (P = 0) receive M: a segment writes them only where later digits of the same thread's
+// rows are written over them.
 template <int Groups>
 inline void write_groups(std::uint32_t g, std::int32_t m, const std::uint32_t* place, std::int32_t* out) {
     const ULanes G = {g, g, g, g};
@@ -77,7 +79,7 @@ inline void write_groups(std::uint32_t g, std::int32_t m, const std::uint32_t* p
     for (int q = 0; q < Groups; ++q) {
         ULanes P;
         std::memcpy(&P, place + 4 * q, sizeof P);
-        const Lanes digit = ((Lanes)((G & P) != 0) ^ M) - M;
+        const Lanes digit = (Lanes)((G & P) == P) & M;
         std::memcpy(out + 4 * q, &digit, sizeof digit);
     }
 }
@@ -86,7 +88,7 @@ inline void write_segment(std::int32_t v, const Segment& sg, std::int32_t* __res
     const std::uint32_t a = v < 0 ? 0u - (std::uint32_t)v : (std::uint32_t)v;
     const std::uint32_t t = a & sg.mask;
     const std::uint32_t g = t ^ ((t >> 1) & sg.gray);
-    const std::int32_t m = ~(v >> 31);  // -1 when v >= 0, so that a set digit becomes 1
+    const std::int32_t m = v < 0 ? -1 : 1;  // a set digit: -1 of a negative code, else 1
     const std::uint32_t* place = kPlace.v + (32 - sg.len);
     switch (sg.groups) {
         case 0: return;
@@ -125,6 +127,39 @@ void encode_row(const double* __restrict x, const Tables& T, std::ptrdiff_t N, s
     }
 }
 
+// Rows [begin, end) when every segment has the same length, each in Groups groups of four; the
+// caller ends the range where the rest of its rows could not take the spill of a last segment.
+template <int Groups>
+void encode_uniform_rows(const Tables& T, const double* Phen, std::ptrdiff_t N, std::ptrdiff_t L,
+                         std::int32_t* Chrom, std::int64_t begin, std::int64_t end) {
+    const double *__restrict scale = T.scale, *__restrict lb = T.lb, *__restrict range = T.range,
+                             *__restrict shift = T.shift;
+    const Segment* __restrict seg = T.seg;
+    const std::uint32_t mask = seg[0].mask;
+    const int len = seg[0].len;
+    const std::uint32_t* place = kPlace.v + (32 - len);
+    std::int32_t v[kChunk];
+    for (std::int64_t i = begin; i < end; ++i) {
+        const double* __restrict x = Phen + i * N;
+        std::int32_t* __restrict out = Chrom + i * L;
+        for (std::ptrdiff_t j0 = 0; j0 < N; j0 += kChunk) {
+            const int n = (int)(N - j0 < kChunk ? N - j0 : kChunk);
+            for (int j = 0; j < n; ++j) {
+                const std::ptrdiff_t k = j0 + j;
+                v[j] = to_int32(scale[k] * (x[k] - lb[k]) / range[k] + shift[k]);
+            }
+            for (int j = 0; j < n; ++j) {
+                const std::int32_t c = v[j];
+                const std::uint32_t a = c < 0 ? 0u - (std::uint32_t)c : (std::uint32_t)c;
+                const std::uint32_t t = a & mask;
+                const std::uint32_t g = t ^ ((t >> 1) & seg[j0 + j].gray);
+                write_groups<Groups>(g, c < 0 ? -1 : 1, place, out);
+                out += len;
+            }
+        }
+    }
+}
+
 }  // namespace
 
 bool _velkor(const double* Phen, int Nind, int Lind, const int* lens, const double* lbs, const double* ubs,
@@ -157,8 +192,24 @@ bool _velkor(const double* Phen, int Nind, int Lind, const int* lens, const doub
     }
 
     const std::ptrdiff_t N = Nvar, L = Lind;
-    evo::for_rows(Nind, (std::int64_t)Nind * (N + L), Parallel,
-                  [&](std::int64_t i) { encode_row(Phen + i * N, T, N, Chrom + i * L); });
+    // Equal lengths (the usual case) take a loop without per-segment dispatch; the last rows of a
+    // thread's range, followed by fewer than three digits, go the general way.
+    bool uniform = lens[0] > 0;
+    for (int j = 1; j < Nvar && uniform; ++j) uniform = lens[j] == lens[0];
+    const int groups = uniform ? (lens[0] + 3) / 4 : 0;
+    const std::int64_t last_rows = uniform ? (3 + L - 1) / L : 0;
+    auto uniform_rows = groups == 1 ? encode_uniform_rows<1> : groups == 2 ? encode_uniform_rows<2>
+                      : groups == 3 ? encode_uniform_rows<3> : groups == 4 ? encode_uniform_rows<4>
+                      : groups == 5 ? encode_uniform_rows<5> : groups == 6 ? encode_uniform_rows<6>
+                      : groups == 7 ? encode_uniform_rows<7> : encode_uniform_rows<8>;
+    evo::for_ranges(Nind, (std::int64_t)Nind * (N + L), Parallel, [&](std::int64_t begin, std::int64_t end) {
+        std::int64_t i = begin;
+        if (uniform && end - begin > last_rows) {
+            uniform_rows(T, Phen, N, L, Chrom, begin, end - last_rows);
+            i = end - last_rows;
+        }
+        for (; i < end; ++i) encode_row(Phen + i * N, T, N, Chrom + i * L);
+    });
     return true;
 }
 

@@ -162,6 +162,20 @@ def test_random_values_against_the_reference(wild):
     assert_bytes_equal(velkor(Phen, F), reference(Phen, F))
 
 
+@pytest.mark.parametrize("length", [1, 2, 3, 5, 20, 31])
+@pytest.mark.parametrize("nvar", [1, 3])
+def test_equal_lengths_against_the_reference(length, nvar):
+    rng = np.random.default_rng(length * nvar)
+    F = field(length, -2.0, 3.0, rng.integers(0, 2, nvar), rng.integers(0, 2, nvar), 1, rng.integers(0, 2, nvar))
+    Phen = rng.uniform(-2.5, 3.5, (9, nvar))
+    expected = reference(Phen, F)
+    for rows in (1, 2, 3, 4, 9):
+        assert_bytes_equal(velkor(Phen[:rows], F), expected[:rows])
+        assert_bytes_equal(velkor(Phen[:rows], F, True), expected[:rows])
+    many = np.tile(Phen, (40000 // (length * nvar) + 1, 1))  # enough work for a team
+    assert_bytes_equal(velkor(many, F, True), np.tile(expected, (len(many) // 9, 1)))
+
+
 def test_row_4_is_never_read():
     Phen, F = random_case(20)
     expected = velkor(Phen, F)
