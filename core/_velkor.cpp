@@ -84,10 +84,14 @@ inline void write_groups(std::uint32_t g, std::int32_t m, const std::uint32_t* p
     }
 }
 
+// The low len bits of |v| (mask 2^len - 1), Gray-coded when `gray` is all ones.
+inline std::uint32_t segment_bits(std::int32_t v, std::uint32_t mask, std::uint32_t gray) {
+    const std::uint32_t t = (v < 0 ? 0u - (std::uint32_t)v : (std::uint32_t)v) & mask;
+    return t ^ ((t >> 1) & gray);
+}
+
 inline void write_segment(std::int32_t v, const Segment& sg, std::int32_t* __restrict out) {
-    const std::uint32_t a = v < 0 ? 0u - (std::uint32_t)v : (std::uint32_t)v;
-    const std::uint32_t t = a & sg.mask;
-    const std::uint32_t g = t ^ ((t >> 1) & sg.gray);
+    const std::uint32_t g = segment_bits(v, sg.mask, sg.gray);
     const std::int32_t m = v < 0 ? -1 : 1;  // a set digit: -1 of a negative code, else 1
     const std::uint32_t* place = kPlace.v + (32 - sg.len);
     switch (sg.groups) {
@@ -108,10 +112,14 @@ inline void write_segment(std::int32_t v, const Segment& sg, std::int32_t* __res
     }
 }
 
-void encode_row(const double* __restrict x, const Tables& T, std::ptrdiff_t N, std::int32_t* __restrict out) {
+// The codes of the row x, computed side by side kChunk variables at a time, then handed in
+// variable order to write(j, v, out), which writes segment j at out and returns where the next
+// one starts.
+template <class Write>
+inline void for_codes(const Tables& T, const double* __restrict x, std::ptrdiff_t N, std::int32_t* out,
+                      Write&& write) {
     const double *__restrict scale = T.scale, *__restrict lb = T.lb, *__restrict range = T.range,
                              *__restrict shift = T.shift;
-    const Segment* __restrict seg = T.seg;
     std::int32_t v[kChunk];
     for (std::ptrdiff_t j0 = 0; j0 < N; j0 += kChunk) {
         const int n = (int)(N - j0 < kChunk ? N - j0 : kChunk);
@@ -119,12 +127,16 @@ void encode_row(const double* __restrict x, const Tables& T, std::ptrdiff_t N, s
             const std::ptrdiff_t k = j0 + j;
             v[j] = to_int32(scale[k] * (x[k] - lb[k]) / range[k] + shift[k]);
         }
-        for (int j = 0; j < n; ++j) {
-            const Segment sg = seg[j0 + j];
-            write_segment(v[j], sg, out);
-            out += sg.len;
-        }
+        for (int j = 0; j < n; ++j) out = write(j0 + j, v[j], out);
     }
+}
+
+void encode_row(const double* x, const Tables& T, std::ptrdiff_t N, std::int32_t* out) {
+    const Segment* seg = T.seg;
+    for_codes(T, x, N, out, [seg](std::ptrdiff_t j, std::int32_t v, std::int32_t* to) {
+        write_segment(v, seg[j], to);
+        return to + seg[j].len;
+    });
 }
 
 // Rows [begin, end) when every segment has the same length, each in Groups groups of four; the
@@ -132,31 +144,15 @@ void encode_row(const double* __restrict x, const Tables& T, std::ptrdiff_t N, s
 template <int Groups>
 void encode_uniform_rows(const Tables& T, const double* Phen, std::ptrdiff_t N, std::ptrdiff_t L,
                          std::int32_t* Chrom, std::int64_t begin, std::int64_t end) {
-    const double *__restrict scale = T.scale, *__restrict lb = T.lb, *__restrict range = T.range,
-                             *__restrict shift = T.shift;
     const Segment* __restrict seg = T.seg;
     const std::uint32_t mask = seg[0].mask;
     const int len = seg[0].len;
     const std::uint32_t* place = kPlace.v + (32 - len);
-    std::int32_t v[kChunk];
     for (std::int64_t i = begin; i < end; ++i) {
-        const double* __restrict x = Phen + i * N;
-        std::int32_t* __restrict out = Chrom + i * L;
-        for (std::ptrdiff_t j0 = 0; j0 < N; j0 += kChunk) {
-            const int n = (int)(N - j0 < kChunk ? N - j0 : kChunk);
-            for (int j = 0; j < n; ++j) {
-                const std::ptrdiff_t k = j0 + j;
-                v[j] = to_int32(scale[k] * (x[k] - lb[k]) / range[k] + shift[k]);
-            }
-            for (int j = 0; j < n; ++j) {
-                const std::int32_t c = v[j];
-                const std::uint32_t a = c < 0 ? 0u - (std::uint32_t)c : (std::uint32_t)c;
-                const std::uint32_t t = a & mask;
-                const std::uint32_t g = t ^ ((t >> 1) & seg[j0 + j].gray);
-                write_groups<Groups>(g, c < 0 ? -1 : 1, place, out);
-                out += len;
-            }
-        }
+        for_codes(T, Phen + i * N, N, Chrom + i * L, [=](std::ptrdiff_t j, std::int32_t v, std::int32_t* to) {
+            write_groups<Groups>(segment_bits(v, mask, seg[j].gray), v < 0 ? -1 : 1, place, to);
+            return to + len;
+        });
     }
 }
 
