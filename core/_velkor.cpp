@@ -19,9 +19,10 @@ typedef std::int32_t Lanes __attribute__((vector_size(16)));
 typedef std::uint32_t ULanes __attribute__((vector_size(16)));
 
 // kPlace.v[32 - len + k] = 2^(len - 1 - k): the place values of a segment of len digits, followed
-// by zeros for the lanes of a last group of four that lie beyond the segment.
+// by zeros for the lanes past the segment that a group of four (or the 32 lanes of an exactly
+// written segment) covers.
 struct PlaceValues {
-    std::uint32_t v[32 + 4];
+    std::uint32_t v[64];
     constexpr PlaceValues() : v() {
         for (int i = 0; i < 32; ++i) v[i] = std::uint32_t{1} << (31 - i);
     }
@@ -105,6 +106,7 @@ inline void write_segment(std::int32_t v, const Segment& sg, std::int32_t* __res
         case 7: return write_groups<7>(g, m, place, out);
         case 8: return write_groups<8>(g, m, place, out);
         default: {  // exactly len digits
+            if (sg.len == 0) return;
             std::int32_t digits[32];
             write_groups<8>(g, m, place, digits);
             std::memcpy(out, digits, (std::size_t)sg.len * sizeof(std::int32_t));

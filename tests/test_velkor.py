@@ -332,3 +332,17 @@ def test_table_allocation_failure_raises_memory_error(python):
     if p.stdout.startswith("SKIP"):
         pytest.skip("address-space limit cannot be raised far enough")
     assert p.stdout.splitlines() == ["MemoryError ''", "(1, 0)"]
+
+
+def test_docstring():
+    doc = velkor.__doc__
+    assert doc.startswith("\nvelkor : function - 实整数值矩阵（包含实数和整数）到二进制/格雷编码矩阵的转换"
+                          "(Real-integer numbers to binary strings)\n")
+    assert doc.endswith("\nCore version: 2.7\n\n")
+    lines = [line.strip() for line in doc.split("\n")]
+    assert [h for h in lines if h in ("描述：", "语法:", "输入参数:", "输出参数:")] == ["描述：", "语法:", "输入参数:", "输出参数:"]
+    start = lines.index("语法:") + 1
+    assert lines[start:start + 3] == ["Chrom = velkor(Phen, FieldD)", "Chrom = velkor(Phen, FieldD, Parallel)", ""]
+    for legend in ("(0:binary     | 1:gray)", "(0: rithmetic | 1:logarithmic)", "(0:excluded   | 1:included)",
+                   "(0:continued  | 1:discrete)", "[lens;"):
+        assert legend in doc
