@@ -6,7 +6,7 @@ import numpy as np
 import pytest
 
 from _support import assert_bytes_equal
-from test_frame import Sub, read_only, reversed_view, strided
+from test_frame import FORMS
 from evocore.core.velkor import velkor
 
 A = np.array
@@ -176,16 +176,12 @@ def test_equal_lengths_against_the_reference(length, nvar):
     assert_bytes_equal(velkor(many, F, True), np.tile(expected, (len(many) // 9, 1)))
 
 
-def test_row_4_is_never_read():
+@pytest.mark.parametrize("scales", [1.0, nan, -7.5, 1e300, "not a number"])
+def test_row_4_is_never_read(scales):
     Phen, F = random_case(20)
-    expected = velkor(Phen, F)
-    for scales in (1.0, nan, -7.5, 1e300):
-        G = F.copy()
-        G[4] = scales
-        assert_bytes_equal(velkor(Phen, G), expected)
     G = F.astype(object)
-    G[4] = "not a number"
-    assert_bytes_equal(velkor(Phen, G), expected)
+    G[4] = scales
+    assert_bytes_equal(velkor(Phen, G), velkor(Phen, F))
 
 
 # ---- checks and their order ---------------------------------------------------------------------------
@@ -232,25 +228,12 @@ def test_errors_and_their_order(args, kwargs, exception, message):
 # ---- argument forms ---------------------------------------------------------------------------------------
 
 
-FORMS = {
-    "fortran": np.asfortranarray,
-    "strided": strided,
-    "reversed": reversed_view,
-    "float32": lambda a: a.astype(np.float32),
-    "int64": lambda a: a.astype(np.int64),
-    "int16": lambda a: a.astype(np.int16),
-    "big-endian": lambda a: a.astype(">f8"),
-    "subclass": lambda a: a.copy().view(Sub),
-    "read-only": read_only,
-}
-
-
 @pytest.mark.parametrize("which", ["Phen", "FieldD"])
 @pytest.mark.parametrize("form", list(FORMS))
 def test_converted_arguments_give_the_same_bits(which, form):
     Phen, F = random_case(8, seed=11)
-    Phen, F = np.round(Phen * 4) / 4, np.round(F * 4) / 4  # exact in float32 (rounded for int forms)
-    if form.startswith("int"):
+    Phen, F = np.round(Phen * 4) / 4, np.round(F * 4) / 4  # exact in float16 (rounded for int forms)
+    if "int" in form:
         Phen, F = np.round(Phen), np.round(F)
     expected = velkor(Phen, F)
     args = {"Phen": Phen, "FieldD": F}
@@ -278,13 +261,7 @@ def test_row_conversion_warns_as_numpy_does(entry):
 # ---- threads and memory ---------------------------------------------------------------------------------
 
 
-@pytest.mark.parametrize("rows", [1, 3, 4001])
-def test_parallel_equals_serial(rows):
-    Phen, F = random_case(rows, seed=rows, wild=True)
-    assert_bytes_equal(velkor(Phen, F, True), velkor(Phen, F, False))
-
-
-@pytest.mark.parametrize("threads", [1, 3])
+@pytest.mark.parametrize("threads", [1, 2, 3])
 def test_parallel_result_does_not_depend_on_the_team_size(python, tmp_path, threads):
     out = tmp_path / "Chrom.npy"
     p = python(
@@ -312,37 +289,23 @@ def test_table_allocation_failure_raises_memory_error(python):
         with open("/proc/self/statm") as f:
             mapped = int(f.read().split()[0]) * resource.getpagesize()
         soft, hard = resource.getrlimit(resource.RLIMIT_AS)
-        limit = mapped + (80 + 64) * 2**20   # the converted rows fit, the 192 MB of tables do not
-        if hard != resource.RLIM_INFINITY and hard < limit:
-            print("SKIP")
-            raise SystemExit
-        resource.setrlimit(resource.RLIMIT_AS, (limit, hard))
+        # the converted rows fit, the 192 MB of tables do not
+        resource.setrlimit(resource.RLIMIT_AS, (mapped + (80 + 64) * 2**20, hard))
         try:
             velkor(Phen, F)
         except MemoryError as e:
             print("MemoryError", repr(str(e)))
-        else:
-            print("no error")
-        finally:
-            resource.setrlimit(resource.RLIMIT_AS, (soft, hard))
+        resource.setrlimit(resource.RLIMIT_AS, (soft, hard))
         print(velkor(Phen[:, :2], F[:, :2]).shape)
         """
     )
     assert p.returncode == 0, p.stderr
-    if p.stdout.startswith("SKIP"):
-        pytest.skip("address-space limit cannot be raised far enough")
     assert p.stdout.splitlines() == ["MemoryError ''", "(1, 0)"]
 
 
 def test_docstring():
     doc = velkor.__doc__
     assert doc.startswith("\nvelkor : function - 实整数值矩阵（包含实数和整数）到二进制/格雷编码矩阵的转换"
-                          "(Real-integer numbers to binary strings)\n")
+                          "(Real-integer numbers to binary strings)\n\n描述：\n")
     assert doc.endswith("\nCore version: 2.7\n\n")
-    lines = [line.strip() for line in doc.split("\n")]
-    assert [h for h in lines if h in ("描述：", "语法:", "输入参数:", "输出参数:")] == ["描述：", "语法:", "输入参数:", "输出参数:"]
-    start = lines.index("语法:") + 1
-    assert lines[start:start + 3] == ["Chrom = velkor(Phen, FieldD)", "Chrom = velkor(Phen, FieldD, Parallel)", ""]
-    for legend in ("(0:binary     | 1:gray)", "(0: rithmetic | 1:logarithmic)", "(0:excluded   | 1:included)",
-                   "(0:continued  | 1:discrete)", "[lens;"):
-        assert legend in doc
+    assert "语法:\n    Chrom = velkor(Phen, FieldD)\n    Chrom = velkor(Phen, FieldD, Parallel)\n\n输入参数:" in doc
