@@ -48,57 +48,47 @@ int* Array::out_imatrix(Py_ssize_t rows, Py_ssize_t cols) {
 }
 
 MatrixRows::MatrixRows(PyObject* m, Py_ssize_t rows, Py_ssize_t cols)
-    : m_(m), cols_(cols), whole_(Array::in_place(m, Elem::f64, 2)) {
+    : m_(m), rows_(rows), cols_(cols), whole_(Array::in_place(m, Elem::f64, 2)) {
     if (whole_) base_ = whole_.matrix(rows, cols);
-    taken_.reserve(8);
-}
-
-const MatrixRows::Taken& MatrixRows::through_numpy(PyObject* selector, Elem elem) {
-    Array row = Array::astype(getitem(m_, selector).get(), elem, 1);
-    const void* data = elem == Elem::f64 ? (const void*)row.vector(cols_) : (const void*)row.ivector(cols_);
-    taken_.push_back({std::move(row), {}, data});
-    return taken_.back();
 }
 
 const double* MatrixRows::f64(PyObject* selector, Py_ssize_t k) {
     if (base_) return base_ + k * cols_;
-    return (const double*)through_numpy(selector, Elem::f64).data;
+    arrays_.push_back(Array::astype(getitem(m_, selector).get(), Elem::f64, 1));
+    return arrays_.back().vector(cols_);
 }
 
 const int* MatrixRows::i32(PyObject* selector, Py_ssize_t k) {
     if (base_) {
+        if (ints_.empty()) ints_.resize((std::size_t)(rows_ * cols_));
         const double* x = base_ + k * cols_;
-        std::vector<int> values((std::size_t)cols_);
+        int* to = ints_.data() + k * cols_;
         Py_ssize_t j = 0;
-        for (; j < cols_ && x[j] > -2147483649.0 && x[j] < 2147483648.0; ++j) values[j] = (int)x[j];
-        if (j == cols_) {
-            taken_.push_back({Array(), std::move(values), nullptr});
-            return (const int*)(taken_.back().data = taken_.back().values.data());
-        }
+        for (; j < cols_ && x[j] > -2147483649.0 && x[j] < 2147483648.0; ++j) to[j] = (int)x[j];
+        if (j == cols_) return to;
     }
-    return (const int*)through_numpy(selector, Elem::i32).data;
+    arrays_.push_back(Array::astype(getitem(m_, selector).get(), Elem::i32, 1));
+    return arrays_.back().ivector(cols_);
 }
 
 int MatrixRows::sum(const int* row) const {
-    for (const Taken& t : taken_) {
-        if (t.data != row) continue;
-        if (t.array && Py_TYPE(t.array.obj()) != ndarray_type()) {
-            if (g_sum == nullptr) g_sum = check(PyUnicode_InternFromString("sum"));
-            Ref total = call(np_attr(g_sum).get(), t.array.obj());
-            Py_ssize_t n = PyNumber_AsSsize_t(total.get(), PyExc_OverflowError);
-            if (n == -1 && PyErr_Occurred()) {
-                if (!PyErr_ExceptionMatches(PyExc_OverflowError)) rethrow();
-                PyErr_Clear();
-                n = PY_SSIZE_T_MAX;  // reported below in the words of a count
-            }
-            return to_int(n);
+    const Array* taken = nullptr;
+    for (const Array& a : arrays_)
+        if (a.dim(0) == cols_ && (const void*)row == (const void*)a.ivector(cols_)) taken = &a;
+    if (taken && Py_TYPE(taken->obj()) != ndarray_type()) {
+        if (g_sum == nullptr) g_sum = check(PyUnicode_InternFromString("sum"));
+        Ref total = call(np_attr(g_sum).get(), taken->obj());
+        Py_ssize_t n = PyNumber_AsSsize_t(total.get(), PyExc_OverflowError);
+        if (n == -1 && PyErr_Occurred()) {
+            if (!PyErr_ExceptionMatches(PyExc_OverflowError)) rethrow();
+            PyErr_Clear();
+            n = PY_SSIZE_T_MAX;  // reported below in the words of a count
         }
-        std::int64_t total = 0;
-        for (Py_ssize_t j = 0; j < cols_; ++j) total += row[j];
-        return to_int((Py_ssize_t)total);
+        return to_int(n);
     }
-    PyErr_SetString(PyExc_SystemError, "sum of a row not taken");
-    rethrow();
+    std::int64_t total = 0;  // np.sum of an exact int32 ndarray: the same number
+    for (Py_ssize_t j = 0; j < cols_; ++j) total += row[j];
+    return to_int((Py_ssize_t)total);
 }
 
 }  // namespace evo

@@ -32,18 +32,12 @@ public:
     int sum(const int* row) const;
 
 private:
-    struct Taken {
-        Array array;              // a row from NumPy, or empty
-        std::vector<int> values;  // a row converted here
-        const void* data;
-    };
-    const Taken& through_numpy(PyObject* selector, Elem elem);
-
     PyObject* m_;
-    Py_ssize_t cols_;
-    Array whole_;          // m's buffer, when rows are read from it
+    Py_ssize_t rows_, cols_;
+    Array whole_;                // m's buffer, when rows are read from it
     const double* base_ = nullptr;
-    std::vector<Taken> taken_;
+    std::vector<int> ints_;      // int32 rows converted here, row k at k * cols
+    std::vector<Array> arrays_;  // rows taken through NumPy
 };
 
 }  // namespace evo
