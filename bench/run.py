@@ -335,12 +335,11 @@ def np_velkor(Phen, FieldD):
 
 def velkor_case(n, parallel):
     def setup(mode, ops, ctx):
-        rows = n if not mode.quick else min(n, 10**4)
-        Phen, FieldD = velkor_data(rows)
+        Phen, FieldD = velkor_data(n)
         f = ops["velkor"]
-        if rows < 10**4:
+        if n < 10**4:
             return Bench(call(f, Phen, FieldD, parallel), call(np_velkor, Phen, FieldD))
-        written = rows * int(FieldD[0].sum()) * 4
+        written = n * int(FieldD[0].sum()) * 4
         variants, reports = with_copy(ctx), [bandwidth(written)]
         if parallel:
             variants["serial"] = call(f, Phen, FieldD)
