@@ -73,18 +73,17 @@ int make_constants() {
 const int kLine = __LINE__ + 1;
 PyObject* velkor(evo::Args& a) {
     const int Parallel = evo::bool_switch(a[PARALLEL], M_PARALLEL);
-    PyObject* FieldD_arg = a[FIELDD];
+    PyObject* FieldD = a[FIELDD];
     const evo::Shape phen_shape(a[PHEN]);
     const int Nind = evo::to_int(phen_shape[0]);
-    const evo::Shape fieldd_shape(FieldD_arg);
+    const evo::Shape fieldd_shape(FieldD);
     const int eight = evo::to_int(fieldd_shape[0]);
     const int Nvar = evo::to_int(fieldd_shape[1]);
     if (eight != 8) evo::fail(M_ROWS);
     if (Nvar != phen_shape[1]) evo::fail(M_DISAGREE);
 
     evo::Array Phen = evo::Array::coerce(a[PHEN], evo::Elem::f64, 2);
-    evo::Ref FieldD = evo::c_contiguous(FieldD_arg);
-    evo::MatrixRows rows(FieldD.get(), eight, Nvar);
+    evo::MatrixRows rows(FieldD, eight, Nvar);  // FieldD made C-contiguous first
     auto i32 = [&](Row r) { return rows.i32(g_rows[r], kRowIndex[r]); };
     auto f64 = [&](Row r) { return rows.f64(g_rows[r], kRowIndex[r]); };
     const int* lens = i32(LENS);

@@ -48,13 +48,17 @@ int* Array::out_imatrix(Py_ssize_t rows, Py_ssize_t cols) {
 }
 
 MatrixRows::MatrixRows(PyObject* m, Py_ssize_t rows, Py_ssize_t cols)
-    : m_(m), rows_(rows), cols_(cols), whole_(Array::in_place(m, Elem::f64, 2)) {
+    : m_(Ref::borrow(m)), rows_(rows), cols_(cols), whole_(Array::in_place(m, Elem::f64, 2)) {
+    if (!whole_) {
+        m_ = c_contiguous(m);
+        whole_ = Array::in_place(m_.get(), Elem::f64, 2);
+    }
     if (whole_) base_ = whole_.matrix(rows, cols);
 }
 
 const double* MatrixRows::f64(PyObject* selector, Py_ssize_t k) {
     if (base_) return base_ + k * cols_;
-    arrays_.push_back(Array::astype(getitem(m_, selector).get(), Elem::f64, 1));
+    arrays_.push_back(Array::astype(getitem(m_.get(), selector).get(), Elem::f64, 1));
     return arrays_.back().vector(cols_);
 }
 
@@ -67,7 +71,7 @@ const int* MatrixRows::i32(PyObject* selector, Py_ssize_t k) {
         for (; j < cols_ && x[j] > -2147483649.0 && x[j] < 2147483648.0; ++j) to[j] = (int)x[j];
         if (j == cols_) return to;
     }
-    arrays_.push_back(Array::astype(getitem(m_, selector).get(), Elem::i32, 1));
+    arrays_.push_back(Array::astype(getitem(m_.get(), selector).get(), Elem::i32, 1));
     return arrays_.back().ivector(cols_);
 }
 

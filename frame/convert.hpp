@@ -16,7 +16,8 @@ Ref row_selector(long k);
 
 // The rows of a (rows x cols) matrix m, each taken as m[k, :].astype(float) or
 // m[k, :].astype(np.int32) (`selector` is the pre-built (k, :)), checked to be a vector of cols
-// elements and held until this object goes.
+// elements and held until this object goes.  m is first made C-contiguous as by c_contiguous;
+// its flags are not looked up when its buffer shows an exact C-contiguous float64 ndarray.
 //
 // When m is an exact C-contiguous float64 ndarray, a row is read from its buffer instead: a
 // float64 row in place, an int32 row converted here when every value is finite and truncates into
@@ -32,7 +33,7 @@ public:
     int sum(const int* row) const;
 
 private:
-    PyObject* m_;
+    Ref m_;
     Py_ssize_t rows_, cols_;
     Array whole_;                // m's buffer, when rows are read from it
     const double* base_ = nullptr;
