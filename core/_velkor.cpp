@@ -49,6 +49,9 @@ constexpr int kLanes = 4;
 #include "_velkor_rows.hpp"
 }  // namespace baseline
 
+// The 8-lane form needs GCC's per-region target; other compilers build the baseline alone.
+#if defined(__GNUC__) && !defined(__clang__) && defined(__x86_64__)
+#define EVOCORE_VELKOR_AVX2 1
 #pragma GCC push_options
 #pragma GCC target("avx2")
 namespace avx2 {
@@ -56,6 +59,7 @@ constexpr int kLanes = 8;
 #include "_velkor_rows.hpp"
 }  // namespace avx2
 #pragma GCC pop_options
+#endif
 
 }  // namespace
 
@@ -93,8 +97,11 @@ bool _velkor(const double* Phen, int Nind, int Lind, const int* lens, const doub
     if (total == Lind) {
         for (std::int64_t j = Nvar - 1, rest = 0; j >= 0; rest += T.seg[j--].len)
             T.seg[j].rest = (std::int32_t)(rest < kMaxLen ? rest : kMaxLen);
+        auto range = baseline::encode_range;
+#ifdef EVOCORE_VELKOR_AVX2
         __builtin_cpu_init();
-        auto range = __builtin_cpu_supports("avx2") ? avx2::encode_range : baseline::encode_range;
+        if (__builtin_cpu_supports("avx2")) range = avx2::encode_range;
+#endif
         evo::for_ranges(Nind, (std::int64_t)Nind * (Nvar + (std::int64_t)Lind), Parallel,
                         [&](std::int64_t begin, std::int64_t end) { range(T, Phen, Chrom, begin, end); });
     }
