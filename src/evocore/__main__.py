@@ -21,6 +21,9 @@ def main():
           evocore.ornavi(ObjV, None, maxormins, np.array([0.0, -5.0])).tolist())
     CV = np.array([[0.0], [0.5]])
     print("druvik(ObjV, weights, idealPoint, CV)    ->", evocore.druvik(ObjV, weights, idealPoint, CV).tolist())
+    # x = 5 in [0, 10] on 4 digits: code 7, in plain binary and in Gray code
+    FieldD = np.array([[4, 4], [0, 0], [10, 10], [0, 1], [0, 0], [1, 1], [1, 1], [0, 0]], dtype=float)
+    print("velkor([[5, 5]], FieldD)                 ->", evocore.velkor(np.array([[5.0, 5.0]]), FieldD).tolist())
 
     # A population of decomposition sub-problems, serially and on the thread team.
     rng = np.random.default_rng(2027)
