@@ -132,6 +132,12 @@ Array Array::coerce(PyObject* obj, Elem elem, int ndim) {
     return a;
 }
 
+Array Array::view_if_exact(PyObject* obj, Elem elem, int ndim) {
+    Array a;
+    if (Py_TYPE(obj) != ndarray_type() || !a.try_fast_view(obj, elem, ndim)) return Array();
+    return a;
+}
+
 Array Array::empty(std::initializer_list<Py_ssize_t> shape, Elem elem) {
     Ref numpy = np();
     Ref empty = getattr(numpy.get(), names.empty);

@@ -48,6 +48,15 @@ public:
     // Hands the array to the caller (the buffer is released first).
     PyObject* release();
 
+    // ---- int32 matrices, and an argument taken as it is ----
+    const int* imatrix(Py_ssize_t rows, Py_ssize_t cols) const { return (const int*)data(rows, cols, 2); }
+    int* out_imatrix(Py_ssize_t rows, Py_ssize_t cols) { return (int*)out_data(rows, cols, 2); }
+    // The buffer of an exact ndarray that already is C-contiguous data of the element type and
+    // number of dimensions (no attribute is read, nothing is copied); else an empty Array.
+    static Array view_if_exact(PyObject* obj, Elem elem, int ndim);
+    // The number of elements of the buffer.
+    Py_ssize_t size() const noexcept { return held_ && view_.itemsize ? view_.len / view_.itemsize : 0; }
+
 private:
     void acquire(Ref obj, Elem elem, int ndim, bool writable);
     bool try_fast_view(PyObject* obj, Elem elem, int ndim);
