@@ -1,14 +1,14 @@
-// Scratch of the permutation kernels: sets of gene values, the order-crossover child and the
+// Scratch of the permutation kernels: tables of gene values, the order-crossover child and the
 // per-pair random draws, shared by the permutation check and the three crossover kernels.
 //
-// A set of gene values holds the genes of one row (the check) or of one kept segment (a child).
-// It is emptied in O(1) by starting a new generation, so one table serves every row a thread
-// works on.  Two layouts give the same answers:
-// - a direct table of Ub - Lb + 1 generation stamps, indexed by g - Lb, when that range is small
-//   next to the row length;
-// - an open-addressing hash of at least 2 * Lind slots otherwise, so that genes spread over a
+// The check needs, per row, a set of the genes seen so far; a child needs the set of its
+// keeper's segment.  Two layouts give the same answers:
+// - direct tables of Ub - Lb + 1 entries indexed by g - Lb, when that range is small next to
+//   the row length;
+// - an open-addressing hash of at least 4 * Lind slots otherwise, so that genes spread over a
 //   wide range (say {0, 2^30}) cost memory in proportion to Lind, not to the range.
-// Both are chosen once per call and the kernels are instantiated for each.
+// The layout is chosen once per call and the kernels are instantiated for each.  Every gene
+// must lie in Lb..Ub.  Tables serve every row a thread works on without being cleared.
 #pragma once
 
 #include <cstdint>
@@ -29,90 +29,172 @@ namespace perm {
 // constant (a few kilobytes), beyond which the hash is smaller.
 inline bool use_direct(std::int64_t var_num, std::int64_t Lind) { return var_num <= 4 * Lind + 1024; }
 
-class DirectSet {
+// &table[0] - Lb, so that a gene indexes its entry directly (the address is formed as an
+// integer; only entries of genes in Lb..Ub are ever touched).
+template <class T>
+inline T* biased(T* table, std::int64_t Lb) noexcept {
+    return reinterpret_cast<T*>(reinterpret_cast<std::uintptr_t>(table) - (std::uintptr_t)Lb * sizeof(T));
+}
+
+// The check's direct table: one generation stamp per value; a row is a new generation.
+class DirectStamps {
 public:
-    DirectSet(std::int64_t Lb, std::int64_t var_num, std::int64_t /*Lind*/)
+    DirectStamps(std::int64_t Lb, std::int64_t var_num, std::int64_t /*Lind*/)
         : Lb_(Lb), stamp_((std::size_t)var_num, 0u) {}
 
-    void clear() noexcept {
-        if (++gen_ == 0) {  // after 2^32 generations the stamps start over
+    // Whether one of the row's L genes repeats.
+    bool has_repeat(const int* __restrict row, std::int64_t L) noexcept {
+        if (++gen_ == 0) {  // after 2^32 rows the stamps start over
             std::memset(stamp_.data(), 0, stamp_.size() * sizeof(std::uint32_t));
             gen_ = 1;
         }
-    }
-    void add(int g) noexcept { stamp_[index(g)] = gen_; }
-    bool has(int g) const noexcept { return stamp_[index(g)] == gen_; }
-    // Adds g; true when it was there already.
-    bool insert(int g) noexcept {
-        std::uint32_t& s = stamp_[index(g)];
-        const bool seen = s == gen_;
-        s = gen_;
-        return seen;
+        std::uint32_t* __restrict st = biased(stamp_.data(), Lb_);
+        const std::uint32_t gen = gen_;
+        unsigned repeat = 0;
+        for (std::int64_t j = 0; j < L; ++j) {
+            std::uint32_t& s = st[row[j]];
+            repeat |= s == gen;
+            s = gen;
+        }
+        return repeat != 0;
     }
 
 private:
-    std::size_t index(int g) const noexcept { return (std::size_t)((std::int64_t)g - Lb_); }
     std::int64_t Lb_;
     std::vector<std::uint32_t> stamp_;
     std::uint32_t gen_ = 0;
 };
 
-class HashSet {
+// The check's table for a gene range of at most 64 values: the row's genes as bits of one word.
+class SmallBits {
 public:
-    HashSet(std::int64_t /*Lb*/, std::int64_t /*var_num*/, std::int64_t Lind) {
-        int bits = 3;
-        while (bits < 62 && (std::int64_t{1} << bits) < 2 * Lind) ++bits;
-        shift_ = 64 - bits;
-        mask_ = (std::uint64_t{1} << bits) - 1;
-        slot_.assign((std::size_t)mask_ + 1, Slot{0, 0u});
-    }
+    static constexpr std::int64_t kMaxRange = 64;
+    SmallBits(std::int64_t Lb, std::int64_t /*var_num*/, std::int64_t /*Lind*/) : Lb_(Lb) {}
 
-    void clear() noexcept {
-        if (++gen_ == 0) {
-            std::memset((void*)slot_.data(), 0, slot_.size() * sizeof(Slot));
-            gen_ = 1;
-        }
-    }
-    void add(int g) noexcept { insert(g); }
-    bool has(int g) const noexcept {
-        for (std::uint64_t h = home(g);; h = (h + 1) & mask_) {
-            const Slot& s = slot_[h];
-            if (s.gen != gen_) return false;
-            if (s.key == g) return true;
-        }
-    }
-    bool insert(int g) noexcept {
-        for (std::uint64_t h = home(g);; h = (h + 1) & mask_) {
-            Slot& s = slot_[h];
-            if (s.gen != gen_) {
-                s = Slot{g, gen_};
-                return false;
-            }
-            if (s.key == g) return true;
-        }
+    bool has_repeat(const int* __restrict row, std::int64_t L) const noexcept {
+        const std::int64_t Lb = Lb_;
+        std::uint64_t bits = 0;
+        for (std::int64_t j = 0; j < L; ++j) bits |= std::uint64_t{1} << (row[j] - Lb);
+        return __builtin_popcountll(bits) < L;  // fewer distinct genes than genes
     }
 
 private:
-    struct Slot {
-        std::int32_t key;
-        std::uint32_t gen;
-    };
-    std::uint64_t home(int g) const noexcept {
-        return ((std::uint64_t)(std::uint32_t)g * 0x9E3779B97F4A7C15ull) >> shift_;
+    std::int64_t Lb_;
+};
+
+// A child's direct table: 1 for every value, 0 while the value is in the keeper's segment.
+class DirectKeep {
+public:
+    DirectKeep(std::int64_t Lb, std::int64_t var_num, std::int64_t /*Lind*/)
+        : Lb_(Lb), keep_((std::size_t)var_num, 1u) {}
+
+    // Strikes K[lo..hi] and copies them to child[lo..hi].
+    void take_segment(const int* __restrict K, std::int64_t lo, std::int64_t hi, int* __restrict child) noexcept {
+        std::uint32_t* __restrict keep = biased(keep_.data(), Lb_);
+        for (std::int64_t j = lo; j <= hi; ++j) {
+            keep[K[j]] = 0;
+            child[j] = K[j];
+        }
     }
-    std::vector<Slot> slot_;
+    void give_back(const int* __restrict K, std::int64_t lo, std::int64_t hi) noexcept {
+        std::uint32_t* __restrict keep = biased(keep_.data(), Lb_);
+        for (std::int64_t j = lo; j <= hi; ++j) keep[K[j]] = 1;
+    }
+    struct Probe {
+        const std::uint32_t* keep;
+        std::uint32_t keeps(int g) const noexcept { return keep[g]; }  // 1 outside the segment
+    };
+    Probe probe() const noexcept { return Probe{biased(keep_.data(), Lb_)}; }
+
+private:
+    std::int64_t Lb_;
+    std::vector<std::uint32_t> keep_;
+};
+
+// The hash, for both uses: the set of one row's genes or of one segment, emptied by starting
+// a new generation.
+class HashSet {
+public:
+    HashSet(std::int64_t /*Lb*/, std::int64_t /*var_num*/, std::int64_t Lind) {
+        int bits = 4;
+        while (bits < 62 && (std::int64_t{1} << bits) < 4 * Lind) ++bits;  // at most a quarter full
+        shift_ = 64 - bits;
+        mask_ = (std::uint64_t{1} << bits) - 1;
+        slot_.assign((std::size_t)mask_ + 1, 0u);
+    }
+
+    bool has_repeat(const int* row, std::int64_t L) noexcept {
+        clear();
+        const Probe t = probe();
+        bool repeat = false;
+        for (std::int64_t j = 0; j < L; ++j) repeat |= t.insert(row[j]);
+        return repeat;
+    }
+    void take_segment(const int* K, std::int64_t lo, std::int64_t hi, int* child) noexcept {
+        clear();
+        const Probe t = probe();
+        for (std::int64_t j = lo; j <= hi; ++j) {
+            t.insert(K[j]);
+            child[j] = K[j];
+        }
+    }
+    void give_back(const int*, std::int64_t, std::int64_t) noexcept {}
+
+    // The table's fields as locals of a loop.  A slot is one word, its generation above the
+    // gene, so that one comparison tells whether the search has settled on a slot.
+    struct Probe {
+        std::uint64_t* slot;
+        std::uint64_t mask;
+        int shift;
+        std::uint64_t gen;  // the generation, shifted into place
+        std::uint64_t home(int g) const noexcept {
+            return ((std::uint64_t)(std::uint32_t)g * 0x9E3779B97F4A7C15ull) >> shift;
+        }
+        std::uint64_t word(int g) const noexcept { return gen | (std::uint32_t)g; }
+        // With x = slot ^ word(g): x == 0 is a hit, x >= 2^32 an empty slot (older generation),
+        // anything else another gene of this generation, where the search goes on.
+        static bool settled(std::uint64_t x) noexcept { return x - 1 >= 0xFFFFFFFFull; }
+        std::uint32_t keeps(int g) const noexcept {
+            const std::uint64_t w = word(g);
+            for (std::uint64_t h = home(g);; h = (h + 1) & mask) {
+                const std::uint64_t x = slot[h] ^ w;
+                if (settled(x)) return x != 0;
+            }
+        }
+        // Adds g; true when it was there already.
+        bool insert(int g) const noexcept {
+            const std::uint64_t w = word(g);
+            for (std::uint64_t h = home(g);; h = (h + 1) & mask) {
+                const std::uint64_t x = slot[h] ^ w;
+                if (settled(x)) {
+                    slot[h] = w;
+                    return x == 0;
+                }
+            }
+        }
+    };
+    Probe probe() const noexcept {
+        return Probe{const_cast<std::uint64_t*>(slot_.data()), mask_, shift_, (std::uint64_t)gen_ << 32};
+    }
+
+private:
+    void clear() noexcept {
+        if (++gen_ == 0) {
+            std::memset((void*)slot_.data(), 0, slot_.size() * sizeof(std::uint64_t));
+            gen_ = 1;
+        }
+    }
+    std::vector<std::uint64_t> slot_;
     std::uint64_t mask_ = 0;
     int shift_ = 64;
     std::uint32_t gen_ = 0;
 };
 
-// The scratch of one thread: a value set, a row of filler genes and a flag of its own.
+// The scratch of one thread: a value set and a flag of its own.
 template <class Set>
-struct Scratch {
-    Scratch(std::int64_t Lb, std::int64_t var_num, std::int64_t Lind)
-        : set(Lb, var_num, Lind), fill((std::size_t)(Lind > 0 ? Lind : 1)) {}
+struct alignas(64) Scratch {  // a cache line of its own per thread
+    Scratch(std::int64_t Lb, std::int64_t var_num, std::int64_t Lind) : set(Lb, var_num, Lind) {}
     Set set;
-    std::vector<int> fill;
     bool flag = false;
 };
 
@@ -172,21 +254,28 @@ inline Cuts draw_cuts(evo::CRand& r, std::int64_t n) noexcept {
 // K's genes lo..hi stay in place, and the other columns, 0..lo-1 then hi+1..L-1, take F's genes
 // that are not in that segment, in F's order from its first column.
 template <class Set>
-inline void ox_child(const int* K, const int* F, std::int64_t L, Cuts c, int* child, Scratch<Set>& s) {
-    Set& seg = s.set;
-    seg.clear();
-    for (std::int64_t j = c.lo; j <= c.hi; ++j) seg.add(K[j]);
-    int* fill = s.fill.data();
-    std::int64_t n = 0;
-    for (std::int64_t p = 0; p < L; ++p) {
-        const int v = F[p];
-        fill[n] = v;
-        n += !seg.has(v);
+inline void ox_child(const int* __restrict K, const int* __restrict F, std::int64_t L, Cuts c, int* __restrict child,
+                     Scratch<Set>& s) {
+    s.set.take_segment(K, c.lo, c.hi, child);
+    const typename Set::Probe segment = s.set.probe();
+    // F's genes outside the segment, written at free column n; a struck gene is overwritten by
+    // the next kept one.  At least L - (hi - lo + 1) of F's genes remain, since the segment
+    // strikes at most that many, so p stays below L.
+    const std::uint32_t lo = (std::uint32_t)c.lo, need = (std::uint32_t)(L - (c.hi - c.lo + 1));
+    std::uint32_t n = 0;
+    const int* __restrict f = F;
+    while (n < lo) {
+        const int v = *f++;
+        child[n] = v;
+        n += segment.keeps(v);
     }
-    // at least L - (hi - lo + 1) genes of F remain, since K's segment removes at most that many
-    std::memcpy(child, fill, (std::size_t)c.lo * sizeof(int));
-    std::memcpy(child + c.lo, K + c.lo, (std::size_t)(c.hi - c.lo + 1) * sizeof(int));
-    std::memcpy(child + c.hi + 1, fill + c.lo, (std::size_t)(L - 1 - c.hi) * sizeof(int));
+    int* __restrict after = child + (c.hi + 1 - c.lo);  // free column n >= lo is after[n]
+    while (n < need) {
+        const int v = *f++;
+        after[n] = v;
+        n += segment.keeps(v);
+    }
+    s.set.give_back(K, c.lo, c.hi);
 }
 
 // body(i, generator, scratch) for i = 0..n-1.  Serially the generator is seeded once with

@@ -53,7 +53,7 @@ bool dispatch(const int* Chrom, int Nind, int Lind, int Lb, int Ub, int* NewChro
     }
     const std::int64_t var_num = (std::int64_t)Ub - Lb + 1;
     return perm::use_direct(var_num, Lind)
-               ? pairwise<perm::DirectSet>(Chrom, Nind, Lind, Lb, Ub, NewChrom, pc, randDelta, Parallel, children)
+               ? pairwise<perm::DirectKeep>(Chrom, Nind, Lind, Lb, Ub, NewChrom, pc, randDelta, Parallel, children)
                : pairwise<perm::HashSet>(Chrom, Nind, Lind, Lb, Ub, NewChrom, pc, randDelta, Parallel, children);
 }
 

@@ -1,7 +1,13 @@
 #pragma once
 
-// 1 when no row of the (Nind x Lind) matrix repeats a value and every gene lies in Lb..Ub,
-// 0 otherwise (also 1 when there are no rows); -1 when the scratch memory could not be had.
+#include <cstdint>
+
+// The smallest and largest of the n > 0 genes g[0..n-1].
+void gene_range(const int* g, std::int64_t n, int* lo, int* hi);
+
+// 1 when no row of the (Nind x Lind) matrix repeats a value, 0 otherwise (also 1 when there are
+// no rows); -1 when the scratch memory could not be had.  Every gene must lie in Lb..Ub (as
+// gene_range tells), here and in the crossover kernels.
 int _check_permutation(const int* Chrom, int Nind, int Lind, int Lb, int Ub, int Parallel);
 
 // Order crossover of the pairs (row i, row i + Nind/2): a pair crosses when pc > rand()*2^-31.

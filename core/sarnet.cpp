@@ -81,20 +81,21 @@ int make_constants() {
 // np.min(OldChrom) and np.max(OldChrom) as 32-bit ints.  An exact int32 ndarray is reduced
 // here, which gives the same two integers without two trips through NumPy.
 void gene_bounds(PyObject* OldChrom, const evo::Array& exact, int& Lb, int& Ub) {
-    const Py_ssize_t n = exact ? exact.size() : 0;
-    if (n > 0) {
-        const int* g = exact.imatrix(exact.dim(0), exact.dim(1));
-        int lo = g[0], hi = g[0];
-        for (Py_ssize_t k = 1; k < n; ++k) {
-            lo = g[k] < lo ? g[k] : lo;
-            hi = g[k] > hi ? g[k] : hi;
-        }
-        Lb = lo;
-        Ub = hi;
+    if (exact && exact.size() > 0) {
+        gene_range(exact.imatrix(exact.dim(0), exact.dim(1)), exact.size(), &Lb, &Ub);
         return;
     }
     Lb = evo::as_int(evo::call(evo::np_attr(evo::names.min).get(), OldChrom).get());
     Ub = evo::as_int(evo::call(evo::np_attr(evo::names.max).get(), OldChrom).get());
+}
+
+// The kernels rely on every gene lying in Lb..Ub.  A matrix whose np.min or np.max does not
+// tell its true bounds (an object array whose elements compare oddly) fails the check instead.
+bool within(const evo::Array& Chrom, int Lb, int Ub) {
+    if (Chrom.size() == 0) return true;
+    int lo, hi;
+    gene_range(Chrom.imatrix(Chrom.dim(0), Chrom.dim(1)), Chrom.size(), &lo, &hi);
+    return Lb <= lo && hi <= Ub;
 }
 
 // One draw from NumPy's global generator: np.random.randint(2, 2147483647).
@@ -119,10 +120,11 @@ PyObject* sarnet(evo::Args& a) {
     evo::Array Chrom = evo::Array::view_if_exact(OldChrom, evo::Elem::i32, 2);
     int Lb, Ub;
     gene_bounds(OldChrom, Chrom, Lb, Ub);
+    bool trusted = bool(Chrom);
     if (!Chrom) Chrom = evo::Array::coerce(OldChrom, evo::Elem::i32, 2);
     const int* genes = Chrom.imatrix(Nind, Lind);
 
-    const int check = _check_permutation(genes, Nind, Lind, Lb, Ub, Parallel);
+    const int check = trusted || within(Chrom, Lb, Ub) ? _check_permutation(genes, Nind, Lind, Lb, Ub, Parallel) : 0;
     if (check < 0) no_memory();
     if (check == 0) evo::fail(M_CHROMOSOME);
 

@@ -244,6 +244,8 @@ GOOD = permutations(4, 5)
         ((GOOD,), {"Parallel": np.bool_(True)}, "Parallel"),
         (("not an array",), {"Parallel": "True"}, "Parallel"),  # the switch comes first
         ((A([[1, 2, 2], [1, 2, 3]]),), {}, "Chromosome"),
+        ((A([[0, 100, 7], [100, 5, 100]]),), {}, "Chromosome"),  # a range of 101 genes
+        ((A([[0, 2**30, 7], [2**30, 5, 2**30]]),), {}, "Chromosome"),  # a range of 2^30 + 1
         ((A([[1, 1]]),), {"Half_N": "bad"}, "Chromosome"),  # the check comes before Half_N
         ((A([[1.5, 1.2], [0, 1]]),), {}, "Chromosome"),  # both 1 after truncation
         ((GOOD, 0.7, 0), {}, "Half_N"),
