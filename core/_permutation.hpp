@@ -21,6 +21,7 @@
 #endif
 
 #include "../frame/random.hpp"
+#include "../frame/random_head.hpp"
 #include "../frame/rows.hpp"
 
 namespace perm {
@@ -238,13 +239,15 @@ private:
 };
 
 // A draw used as a probability: rand() * 2^-31, in [0, 1).
-inline double unit(evo::CRand& r) noexcept { return (double)r.next() * 4.656612873077393e-10; }
+template <class Gen>
+inline double unit(Gen& r) noexcept { return (double)r.next() * 4.656612873077393e-10; }
 
 // Two distinct columns of 0..n-1 (n > 1): the first, then an offset of 1..n-1 from it.
 struct Cuts {
     std::int64_t lo, hi;
 };
-inline Cuts draw_cuts(evo::CRand& r, std::int64_t n) noexcept {
+template <class Gen>
+inline Cuts draw_cuts(Gen& r, std::int64_t n) noexcept {
     const std::int64_t c1 = r.next() % n;
     const std::int64_t c2 = (c1 + r.next() % (n - 1) + 1) % n;
     return c1 < c2 ? Cuts{c1, c2} : Cuts{c2, c1};
@@ -278,20 +281,24 @@ inline void ox_child(const int* __restrict K, const int* __restrict F, std::int6
     s.set.give_back(K, c.lo, c.hi);
 }
 
-// body(i, generator, scratch) for i = 0..n-1.  Serially the generator is seeded once with
-// randDelta and `discard` values are dropped before the first item; on the parallel path it is
+// body(i, generator, scratch) for i = 0..n-1.  Serially one evo::CRand is seeded with randDelta
+// and `discard` values are dropped before the first item; on the parallel path the generator is
 // seeded with randDelta + i (wrapping at 32 bits) before item i, so that each item draws the
-// same numbers whichever thread runs it.  `work` is the element work of the whole loop.
+// same numbers whichever thread runs it.  An item there takes only a few draws, which an
+// evo::CRandHead gives without the generator's discarded steps.  `work` is the element work of
+// the whole loop.
 template <class Set, class Body>
 inline void for_seeded(std::int64_t n, std::int64_t work, int Parallel, int randDelta, int discard,
                        Pool<Set>& pool, Body&& body) {
     if (Parallel == 1) {
         evo::for_ranges(n, work, 1, [&](std::int64_t begin, std::int64_t end) {
             Scratch<Set>& s = pool.mine();
-            evo::CRand r;
-            for (std::int64_t i = begin; i < end; ++i) {
-                r.seed((std::uint32_t)randDelta + (std::uint32_t)i);
-                body(i, r, s);
+            constexpr int B = evo::CRandHead::kBlock;
+            evo::CRandHead r[B];
+            for (std::int64_t i = begin; i < end; i += B) {
+                const int m = end - i < B ? (int)(end - i) : B;
+                evo::CRandHead::seed_block(r, (std::uint32_t)randDelta + (std::uint32_t)i, m);
+                for (int k = 0; k < m; ++k) body(i + k, r[k], s);
             }
         });
     } else if (Parallel == 0) {
@@ -303,6 +310,6 @@ inline void for_seeded(std::int64_t n, std::int64_t work, int Parallel, int rand
 }
 
 // Seeding a generator costs about this many element operations.
-inline constexpr std::int64_t kSeedWork = 350;
+inline constexpr std::int64_t kSeedWork = 150;
 
 }  // namespace perm

@@ -17,7 +17,7 @@ bool pairwise(const int* Chrom, std::int64_t Nind, std::int64_t L, std::int64_t 
     const std::int64_t Xops = Nind / 2;
     const std::size_t row_bytes = (std::size_t)L * sizeof(int);
     const std::int64_t work = Xops * (3 * L + (Parallel == 1 ? perm::kSeedWork : 0));
-    perm::for_seeded(Xops, work, Parallel, randDelta, 0, pool, [&](std::int64_t i, evo::CRand& r,
+    perm::for_seeded(Xops, work, Parallel, randDelta, 0, pool, [&](std::int64_t i, auto& r,
                                                                    perm::Scratch<Set>& s) {
         const int* A = Chrom + i * L;
         const int* B = Chrom + (i + Xops) * L;

@@ -13,7 +13,7 @@ bool global(const int* Chrom, std::int64_t Nind, std::int64_t L, std::int64_t Lb
     perm::Pool<Set> pool(Parallel, Lb, Ub - Lb + 1, L);
     if (!pool.ok()) return false;
     const std::int64_t work = Num * (2 * L + (Parallel == 1 ? perm::kSeedWork : 0));
-    perm::for_seeded(Num, work, Parallel, randDelta, 1, pool, [&](std::int64_t c, evo::CRand& r,
+    perm::for_seeded(Num, work, Parallel, randDelta, 1, pool, [&](std::int64_t c, auto& r,
                                                                   perm::Scratch<Set>& s) {
         const std::int64_t P = r.next() % Nind;
         const std::int64_t offset = r.next();

@@ -196,6 +196,15 @@ def test_result_follows_the_documented_draws(name, Half_N, XOVR, Parallel):
     assert_bytes_equal(result, expected(Chrom, XOVR, Half_N, Parallel, randDelta))
 
 
+@pytest.mark.parametrize("randDelta", [2, 2147483646])  # seeds from 2 up, and past 2^31
+@pytest.mark.parametrize("Half_N", MODES)
+def test_parallel_seeds_of_every_size(monkeypatch, randDelta, Half_N):
+    Chrom = CASES["300x60"]
+    monkeypatch.setattr(np.random, "randint", lambda low, high: randDelta)
+    result = sarnet(Chrom, 0.9, Half_N, True)
+    assert_bytes_equal(result, expected(Chrom, 0.9, Half_N, True, randDelta))
+
+
 @given(
     values=st.lists(st.integers(-2**31, 2**31 - 1), min_size=2, max_size=30, unique=True),
     N=st.integers(2, 12),
