@@ -37,11 +37,14 @@ inline T* biased(T* table, std::int64_t Lb) noexcept {
     return reinterpret_cast<T*>(reinterpret_cast<std::uintptr_t>(table) - (std::uintptr_t)Lb * sizeof(T));
 }
 
-// The check's direct table: one generation stamp per value; a row is a new generation.
+// The check's direct table: one generation stamp per value; a row is a new generation.  When
+// the range is at most twice the row length, the row's genes are only stamped and the stamps
+// of this generation counted afterwards (a loop without a dependence from gene to gene);
+// otherwise each gene is tested as it is stamped.
 class DirectStamps {
 public:
-    DirectStamps(std::int64_t Lb, std::int64_t var_num, std::int64_t /*Lind*/)
-        : Lb_(Lb), stamp_((std::size_t)var_num, 0u) {}
+    DirectStamps(std::int64_t Lb, std::int64_t var_num, std::int64_t Lind)
+        : Lb_(Lb), dense_(var_num <= 2 * Lind), stamp_((std::size_t)var_num, 0u) {}
 
     // Whether one of the row's L genes repeats.
     bool has_repeat(const int* __restrict row, std::int64_t L) noexcept {
@@ -51,6 +54,13 @@ public:
         }
         std::uint32_t* __restrict st = biased(stamp_.data(), Lb_);
         const std::uint32_t gen = gen_;
+        if (dense_) {
+            for (std::int64_t j = 0; j < L; ++j) st[row[j]] = gen;
+            const std::uint32_t* __restrict all = stamp_.data();
+            std::uint32_t distinct = 0;
+            for (std::size_t k = 0; k < stamp_.size(); ++k) distinct += all[k] == gen;
+            return distinct < (std::uint64_t)L;
+        }
         unsigned repeat = 0;
         for (std::int64_t j = 0; j < L; ++j) {
             std::uint32_t& s = st[row[j]];
@@ -62,6 +72,7 @@ public:
 
 private:
     std::int64_t Lb_;
+    bool dense_;
     std::vector<std::uint32_t> stamp_;
     std::uint32_t gen_ = 0;
 };
@@ -74,9 +85,14 @@ public:
 
     bool has_repeat(const int* __restrict row, std::int64_t L) const noexcept {
         const std::int64_t Lb = Lb_;
-        std::uint64_t bits = 0;
-        for (std::int64_t j = 0; j < L; ++j) bits |= std::uint64_t{1} << (row[j] - Lb);
-        return __builtin_popcountll(bits) < L;  // fewer distinct genes than genes
+        std::uint64_t even = 0, odd = 0;  // two chains of or-ing, joined at the end
+        std::int64_t j = 0;
+        for (; j + 1 < L; j += 2) {
+            even |= std::uint64_t{1} << (row[j] - Lb);
+            odd |= std::uint64_t{1} << (row[j + 1] - Lb);
+        }
+        if (j < L) even |= std::uint64_t{1} << (row[j] - Lb);
+        return __builtin_popcountll(even | odd) < L;  // fewer distinct genes than genes
     }
 
 private:

@@ -178,6 +178,7 @@ CASES = {
     "different sets": A([[1, 2, 3, 4, 5], [9, 8, 7, 6, 5], [5, 1, 7, 3, 9], [2, 4, 6, 8, 0]]),
     "wide": permutations(8, 6, 5, values=[-2**31, -7, 0, 3, 2**30, 2**31 - 1]),
     "64x40": permutations(64, 40, 6),
+    "20x100": permutations(20, 100, 9),
     "300x60": permutations(300, 60, 8),  # enough work to start the team
 }
 
@@ -254,6 +255,7 @@ GOOD = permutations(4, 5)
         (("not an array",), {"Parallel": "True"}, "Parallel"),  # the switch comes first
         ((A([[1, 2, 2], [1, 2, 3]]),), {}, "Chromosome"),
         ((A([[0, 100, 7], [100, 5, 100]]),), {}, "Chromosome"),  # a range of 101 genes
+        ((np.r_[np.arange(69), 0][None].repeat(2, 0),), {}, "Chromosome"),  # 69 values in 70 genes
         ((A([[0, 2**30, 7], [2**30, 5, 2**30]]),), {}, "Chromosome"),  # a range of 2^30 + 1
         ((A([[1, 1]]),), {"Half_N": "bad"}, "Chromosome"),  # the check comes before Half_N
         ((A([[1.5, 1.2], [0, 1]]),), {}, "Chromosome"),  # both 1 after truncation
