@@ -66,7 +66,7 @@ const char* const kMessages[] = {
     "error in sarnet: XOVR must be in [0,1]. (交叉概率XOVR必须在[0, 1]之间。)",
 };
 
-const char* const kBuiltins[] = {"RuntimeError", "range"};
+const char* const kBuiltins[] = {"RuntimeError"};
 
 // Module constants: the names of np.random.randint and its upper bound.
 PyObject *s_random, *s_randint, *k_rand_top;

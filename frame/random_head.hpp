@@ -58,8 +58,9 @@ public:
     // multiplications, and the chains of neighbouring seeds overlap.
     static constexpr int kBlock = 8;
     static void seed_block(CRandHead* heads, std::uint32_t first, int count) noexcept {
+        if (count > kBlock) count = kBlock;
         std::int32_t word[kBlock];
-        for (int k = 0; k < kBlock; ++k) {
+        for (int k = 0; k < count; ++k) {
             word[k] = (std::int32_t)(first + (std::uint32_t)k);
             if (word[k] == 0) word[k] = 1;
         }
@@ -70,7 +71,7 @@ public:
             heads[k].w_[0] = (std::uint32_t)word[k];
         }
         for (int i = 1; i < kWords; ++i) {
-            for (int k = 0; k < kBlock; ++k) {
+            for (int k = 0; k < count; ++k) {
                 // 16807 * word mod (2^31 - 1), by Schrage's method on the signed word (as CRand)
                 const std::int64_t hi = word[k] / 127773, lo = word[k] % 127773;
                 std::int64_t v = 16807 * lo - 2836 * hi;
