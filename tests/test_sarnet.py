@@ -367,7 +367,7 @@ def test_scratch_allocation_failure_raises_memory_error(python):
         with open("/proc/self/statm") as f:
             mapped = int(f.read().split()[0]) * resource.getpagesize()
         soft, hard = resource.getrlimit(resource.RLIMIT_AS)
-        limit = mapped + 64 * 2**20   # less than the 128 MB hash of one row's genes
+        limit = mapped + 64 * 2**20   # less than the 256 MB hash of a row of 2^23 genes
         if hard != resource.RLIM_INFINITY and hard < limit:
             print("SKIP")
             raise SystemExit
