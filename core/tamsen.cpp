@@ -58,9 +58,7 @@ int make_constants() {
 
 // FieldDR[k, :].astype(float or np.int32), taken as a vector.
 evo::Array field_row(PyObject* FieldDR, int k, evo::Elem elem) {
-    evo::Ref row = evo::getitem(FieldDR, g_row[k]);
-    evo::Ref type = elem == evo::Elem::f64 ? evo::Ref::borrow((PyObject*)&PyFloat_Type) : evo::np_attr(evo::names.int32);
-    return evo::Array::typed(evo::call_method(row.get(), evo::names.astype, type.get()).get(), elem, 1);
+    return evo::Array::astype(evo::getitem(FieldDR, g_row[k]).get(), elem, 1);
 }
 
 Py_ssize_t count(PyObject* n) {

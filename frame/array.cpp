@@ -186,12 +186,6 @@ Array Array::copy_of(const Array& src) {
     return a;
 }
 
-Array Array::typed(PyObject* obj, Elem elem, int ndim) {
-    Array a;
-    a.acquire(Ref::borrow(obj), elem, ndim, false);
-    return a;
-}
-
 const void* Array::data(Py_ssize_t n0, Py_ssize_t n1, int ndim) const {
     if (!held_) {
         PyErr_SetString(PyExc_SystemError, "array buffer not held");

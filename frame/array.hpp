@@ -34,10 +34,6 @@ public:
     static Array empty(const Py_ssize_t* shape, int ndim, Elem elem);
     // A new C-contiguous float64 array holding a copy of `src`.
     static Array copy_of(const Array& src);
-    // The buffer of `obj` as it is (no coercion): C-contiguous data of the element type and
-    // number of dimensions, else the ValueErrors of a typed buffer.  For arrays just made by
-    // astype or the like.
-    static Array typed(PyObject* obj, Elem elem, int ndim);
 
     explicit operator bool() const noexcept { return bool(ref_); }
     PyObject* obj() const noexcept { return ref_.get(); }
@@ -71,6 +67,10 @@ public:
     static Array in_place(PyObject* obj, Elem elem, int ndim);
     // The data of an int32 (rows x cols) result, after checking shape and element type.
     int* out_imatrix(Py_ssize_t rows, Py_ssize_t cols);
+
+    const int* imatrix(Py_ssize_t rows, Py_ssize_t cols) const { return (const int*)data(rows, cols, 2); }
+    // The number of elements of the buffer.
+    Py_ssize_t size() const noexcept { return held_ && view_.itemsize ? view_.len / view_.itemsize : 0; }
 
 private:
     static constexpr int kAnyDims = -1;
