@@ -9,7 +9,8 @@ import importlib
 
 __version__ = "2.7.0"
 
-_MODULES = ("druvik", "quelan", "ornavi", "build")
+_MODULES = ("druvik", "quelan", "ornavi", "build",
+            "polvane")
 
 __all__ = ["__version__", *_MODULES]
 

@@ -1,0 +1,285 @@
+// Distance kernels.
+//
+// Entry (i, j) is one running sum over k = 0 ... dim-1, started at 0.0, exactly as the plain loop
+// `for k: s += term(A[i,k] - B[j,k])` takes it.  Speed comes from computing many entries side by
+// side, never from splitting a sum: B is first copied into tiles that hold, for each k, the
+// values of kLanes consecutive rows next to each other, so that one vector operation advances
+// kLanes entries of a row of the result, each with its own sum, and a block of kRows rows of A
+// shares every tile it loads.  The tiles are walked in chunks that stay in cache while the rows
+// of A pass by.
+//
+// The tiled loops are compiled three times, for AVX-512, for AVX2 and for the x86-64 baseline, and
+// the widest form the processor supports runs.  The width changes no bits: every lane performs
+// the scalar subtraction, product or absolute value and addition in the same order (the build
+// never contracts a product and a sum into one fused operation).
+#include "_polvane.hpp"
+
+#include <cstdint>
+#include <cstdlib>
+#include <cstring>
+
+#include "../frame/rows.hpp"
+
+namespace {
+
+using i64 = std::int64_t;
+
+constexpr int kLanes = 8;                   // rows of B in one tile
+constexpr int kRows = 4;                    // rows of A in one block
+constexpr i64 kChunkDoubles = i64{1} << 15;  // tiles walked per pass over the rows of A: 256 KiB
+
+typedef double vec __attribute__((vector_size(kLanes * sizeof(double))));
+typedef long long ivec __attribute__((vector_size(kLanes * sizeof(double))));
+
+#define EVO_INLINE inline __attribute__((always_inline))
+
+EVO_INLINE i64 min64(i64 a, i64 b) { return a < b ? a : b; }
+EVO_INLINE i64 max64(i64 a, i64 b) { return a > b ? a : b; }
+
+EVO_INLINE vec load(const double* p) {
+    vec v;
+    std::memcpy(&v, p, sizeof v);
+    return v;
+}
+
+// The two sums: the term added per column and what is made of the total.
+struct Euclidean {
+    static EVO_INLINE double term(double d) { return d * d; }
+    static EVO_INLINE vec term(vec d) { return d * d; }
+    static EVO_INLINE double finish(double s) { return __builtin_sqrt(s); }
+};
+
+struct Cityblock {
+    static EVO_INLINE double term(double d) { return __builtin_fabs(d); }
+    static EVO_INLINE vec term(vec d) { return (vec)((ivec)d & 0x7fffffffffffffffLL); }  // clears the sign
+    static EVO_INLINE double finish(double s) { return s; }
+};
+
+enum class Metric { euclidean, cityblock };
+
+// One kernel call.  `X` is B, or A itself for the same-matrix forms, whose rows are the columns
+// of the result; `tiles` its tiled copy.
+struct Job {
+    Metric metric;
+    bool self;
+    const double* A;
+    const double* X;
+    double* C;
+    i64 row_a, row_x, dim;
+    const double* tiles = nullptr;
+    i64 ntiles = 0;
+};
+
+// tiles[(t*dim + k)*kLanes + l] = X[t*kLanes + l, k], zero past the last row.
+void make_tiles(const double* X, i64 rows, i64 dim, i64 ntiles, double* tiles) {
+    for (i64 t = 0; t < ntiles; ++t) {
+        double* tile = tiles + t * dim * kLanes;
+        for (int l = 0; l < kLanes; ++l) {
+            const i64 j = t * kLanes + l;
+            const double* x = X + j * dim;
+            if (j < rows)
+                for (i64 k = 0; k < dim; ++k) tile[k * kLanes + l] = x[k];
+            else
+                for (i64 k = 0; k < dim; ++k) tile[k * kLanes + l] = 0.0;
+        }
+    }
+}
+
+// The sums of rows a[0..R-1] (row stride dim) against the kLanes rows of one tile.
+template <class M, int R>
+EVO_INLINE void block_sums(const double* a, i64 dim, const double* tile, double (&out)[R][kLanes]) {
+    vec acc[R];
+    for (int r = 0; r < R; ++r) acc[r] = vec{};
+    for (i64 k = 0; k < dim; ++k) {
+        const vec b = load(tile + k * kLanes);
+        for (int r = 0; r < R; ++r) acc[r] = acc[r] + M::term(a[r * dim + k] - b);
+    }
+    for (int r = 0; r < R; ++r) {
+        std::memcpy(out[r], &acc[r], sizeof acc[r]);
+        for (int l = 0; l < kLanes; ++l) out[r][l] = M::finish(out[r][l]);
+    }
+}
+
+// Rows i0 .. i0+R-1 of the result against tiles [t0, t1).
+template <class M, bool Self, int R>
+EVO_INLINE void row_block(const Job& job, i64 i0, i64 t0, i64 t1) {
+    const i64 dim = job.dim, n = job.row_x;
+    const double* a = job.A + i0 * dim;
+    if (Self) t0 = max64(t0, i0 / kLanes);  // the tile that holds column i0 and those after it
+    for (i64 t = t0; t < t1; ++t) {
+        double v[R][kLanes];
+        block_sums<M, R>(a, dim, job.tiles + t * dim * kLanes, v);
+        const i64 j0 = t * kLanes;
+        for (int r = 0; r < R; ++r) {
+            const i64 i = i0 + r;
+            double* row = job.C + i * n;
+            if (Self) {
+                // (i, j) for j >= i only, mirrored to (j, i): the owner of row i writes both.
+                for (int l = 0; l < kLanes; ++l) {
+                    const i64 j = j0 + l;
+                    if (j >= i && j < n) {
+                        row[j] = v[r][l];
+                        job.C[j * n + i] = v[r][l];
+                    }
+                }
+            } else if (j0 + kLanes <= n) {
+                std::memcpy(row + j0, v[r], sizeof v[r]);
+            } else {
+                for (int l = 0; l < n - j0; ++l) row[j0 + l] = v[r][l];
+            }
+        }
+    }
+}
+
+// Rows [begin, end) of the result: a chunk of tiles at a time, every block of rows against it.
+template <class M, bool Self>
+EVO_INLINE void tiled_rows(const Job& job, i64 begin, i64 end) {
+    const i64 chunk = max64(1, kChunkDoubles / max64(1, job.dim * kLanes));
+    for (i64 t0 = 0; t0 < job.ntiles; t0 += chunk) {
+        const i64 t1 = min64(t0 + chunk, job.ntiles);
+        i64 i0 = begin;
+        for (; i0 + kRows <= end; i0 += kRows) row_block<M, Self, kRows>(job, i0, t0, t1);
+        switch (end - i0) {
+            case 3: row_block<M, Self, 3>(job, i0, t0, t1); break;
+            case 2: row_block<M, Self, 2>(job, i0, t0, t1); break;
+            case 1: row_block<M, Self, 1>(job, i0, t0, t1); break;
+            default: break;
+        }
+    }
+}
+
+EVO_INLINE void tiled(const Job& job, i64 begin, i64 end) {
+    if (job.metric == Metric::euclidean) {
+        if (job.self) tiled_rows<Euclidean, true>(job, begin, end);
+        else tiled_rows<Euclidean, false>(job, begin, end);
+    } else {
+        if (job.self) tiled_rows<Cityblock, true>(job, begin, end);
+        else tiled_rows<Cityblock, false>(job, begin, end);
+    }
+}
+
+using RowsFn = void (*)(const Job&, i64, i64);
+
+__attribute__((target("avx512f"))) void tiled_avx512(const Job& job, i64 begin, i64 end) { tiled(job, begin, end); }
+__attribute__((target("avx2"))) void tiled_avx2(const Job& job, i64 begin, i64 end) { tiled(job, begin, end); }
+void tiled_baseline(const Job& job, i64 begin, i64 end) { tiled(job, begin, end); }
+
+// The plain loop, one entry at a time: taken when the tiles cannot be allocated.
+template <class M>
+void plain_rows(const Job& job, i64 begin, i64 end) {
+    const i64 dim = job.dim, n = job.row_x;
+    for (i64 i = begin; i < end; ++i) {
+        const double* a = job.A + i * dim;
+        for (i64 j = job.self ? i : 0; j < n; ++j) {
+            const double* x = job.X + j * dim;
+            double s = 0.0;
+            for (i64 k = 0; k < dim; ++k) s += M::term(a[k] - x[k]);
+            const double v = M::finish(s);
+            job.C[i * n + j] = v;
+            if (job.self) job.C[j * n + i] = v;
+        }
+    }
+}
+
+void plain(const Job& job, i64 begin, i64 end) {
+    if (job.metric == Metric::euclidean) plain_rows<Euclidean>(job, begin, end);
+    else plain_rows<Cityblock>(job, begin, end);
+}
+
+// The forms this processor can run, widest first; the baseline runs everywhere.
+struct Form {
+    const char* name;
+    bool supported;
+    RowsFn rows;
+};
+
+Form forms(int which) {
+    switch (which) {
+        case 0: return {"avx512f", (bool)__builtin_cpu_supports("avx512f"), tiled_avx512};
+        case 1: return {"avx2", (bool)__builtin_cpu_supports("avx2"), tiled_avx2};
+        case 2: return {"baseline", true, tiled_baseline};
+        default: return {"plain", true, plain};
+    }
+}
+[[maybe_unused]] constexpr int kForms = 4;
+
+RowsFn widest() {
+    for (int f = 0;; ++f)
+        if (forms(f).supported) return forms(f).rows;
+}
+
+void distances(Job job, RowsFn rows, int Parallel) {
+    if (Parallel != 0 && Parallel != 1) return;
+    const i64 dim = job.dim;
+    job.ntiles = (job.row_x + kLanes - 1) / kLanes;
+    double* tiles = nullptr;
+    if (rows != plain && job.row_a > 0 && job.ntiles > 0) {
+        tiles = (double*)std::malloc((size_t)max64(1, job.ntiles * kLanes * dim) * sizeof(double));
+        if (tiles == nullptr) rows = plain;  // same entries, one at a time
+    }
+    if (tiles != nullptr) {
+        make_tiles(job.X, job.row_x, dim, job.ntiles, tiles);
+        job.tiles = tiles;
+    }
+    const i64 work = job.row_a * job.row_x * max64(dim, 1);
+    evo::for_ranges(job.row_a, work, Parallel, [&](i64 begin, i64 end) { rows(job, begin, end); });
+    std::free(tiles);
+}
+
+void pairs(Metric metric, const double* A, const double* B, double* C, int row_a, int row_b, int dim,
+           int Parallel) {
+    distances(Job{metric, false, A, B, C, row_a, row_b, dim}, widest(), Parallel);
+}
+
+void same(Metric metric, const double* A, double* C, int row_a, int dim, int Parallel) {
+    distances(Job{metric, true, A, A, C, row_a, row_a, dim}, widest(), Parallel);
+}
+
+}  // namespace
+
+void _polvane_eu(const double* A, const double* B, double* C, int row_a, int row_b, int dim, int Parallel) {
+    pairs(Metric::euclidean, A, B, C, row_a, row_b, dim, Parallel);
+}
+
+void _polvane_eu_self(const double* A, double* C, int row_a, int dim, int Parallel) {
+    same(Metric::euclidean, A, C, row_a, dim, Parallel);
+}
+
+void _polvane_ci(const double* A, const double* B, double* C, int row_a, int row_b, int dim, int Parallel) {
+    pairs(Metric::cityblock, A, B, C, row_a, row_b, dim, Parallel);
+}
+
+void _polvane_ci_self(const double* A, double* C, int row_a, int dim, int Parallel) {
+    same(Metric::cityblock, A, C, row_a, dim, Parallel);
+}
+
+void _polvane_cos_normalize(const double* A, double* C, int row_a, int dim, int Parallel) {
+    constexpr int kBlock = 16;
+    const i64 L = dim;
+    // The norms of a block of rows, their square roots side by side, then the quotients.
+    evo::for_row_blocks<kBlock>(row_a, (i64)row_a * L, Parallel, [&](i64 begin, i64 end) {
+        double norm[kBlock];
+        const int n = (int)(end - begin);
+        for (int b = 0; b < n; ++b) {
+            const double* a = A + (begin + b) * L;
+            double s = 0.0;
+            for (i64 k = 0; k < L; ++k) s += a[k] * a[k];
+            norm[b] = s;
+        }
+        for (int b = 0; b < n; ++b) norm[b] = __builtin_sqrt(norm[b]);
+        for (int b = 0; b < n; ++b) {
+            const double* a = A + (begin + b) * L;
+            double* c = C + (begin + b) * L;
+            for (i64 k = 0; k < L; ++k) c[k] = a[k] / norm[b];
+        }
+    });
+}
+
+void num_sub_matrix(double a, const double* b, double* r, int Nind, int Lind, int Parallel) {
+    const i64 L = Lind;
+    evo::for_rows(Nind, (i64)Nind * L, Parallel, [&](i64 i) {
+        const double* bi = b + i * L;
+        double* ri = r + i * L;
+        for (i64 j = 0; j < L; ++j) ri[j] = a - bi[j];
+    });
+}
