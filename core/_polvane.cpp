@@ -100,61 +100,82 @@ EVO_INLINE void block_sums(const double* a, i64 dim, const double* tile, double 
     }
 }
 
-// Rows i0 .. i0+R-1 of the result against tiles [t0, t1).
+// Rows i0 .. i0+R-1 of the result against tile t.  The same-matrix forms write the entries
+// (i, j >= i) and their mirror images (j, i).
 template <class M, bool Self, int R>
-EVO_INLINE void row_block(const Job& job, i64 i0, i64 t0, i64 t1) {
-    const i64 dim = job.dim, n = job.row_x;
-    const double* a = job.A + i0 * dim;
-    if (Self) t0 = max64(t0, i0 / kLanes);  // the tile that holds column i0 and those after it
-    for (i64 t = t0; t < t1; ++t) {
-        double v[R][kLanes];
-        block_sums<M, R>(a, dim, job.tiles + t * dim * kLanes, v);
-        const i64 j0 = t * kLanes;
-        for (int r = 0; r < R; ++r) {
-            const i64 i = i0 + r;
-            double* row = job.C + i * n;
-            if (Self) {
-                // (i, j) for j >= i only, mirrored to (j, i): the owner of row i writes both.
-                for (int l = 0; l < kLanes; ++l) {
-                    const i64 j = j0 + l;
-                    if (j >= i && j < n) {
-                        row[j] = v[r][l];
-                        job.C[j * n + i] = v[r][l];
-                    }
-                }
-            } else if (j0 + kLanes <= n) {
-                std::memcpy(row + j0, v[r], sizeof v[r]);
-            } else {
-                for (int l = 0; l < n - j0; ++l) row[j0 + l] = v[r][l];
+EVO_INLINE void tile_block(const Job& job, i64 i0, i64 t) {
+    const i64 dim = job.dim, n = job.row_x, j0 = t * kLanes;
+    if (Self && j0 + kLanes <= i0) return;  // wholly left of the diagonal
+    double v[R][kLanes];
+    block_sums<M, R>(job.A + i0 * dim, dim, job.tiles + t * dim * kLanes, v);
+    double* C = job.C;
+    if (j0 + kLanes <= n && (!Self || j0 >= i0 + R - 1)) {
+        for (int r = 0; r < R; ++r) std::memcpy(C + (i0 + r) * n + j0, v[r], sizeof v[r]);
+        if (Self)
+            for (int l = 0; l < kLanes; ++l)
+                for (int r = 0; r < R; ++r) C[(j0 + l) * n + i0 + r] = v[r][l];
+        return;
+    }
+    for (int r = 0; r < R; ++r) {
+        const i64 i = i0 + r;
+        for (int l = 0; l < kLanes; ++l) {
+            const i64 j = j0 + l;
+            if (j < n && (!Self || j >= i)) {
+                C[i * n + j] = v[r][l];
+                if (Self) C[j * n + i] = v[r][l];
+            }
+        }
+    }
+}
+
+// Rows [p0, p1) of the result against tiles [t0, t1).
+template <class M, bool Self>
+EVO_INLINE void panel(const Job& job, i64 p0, i64 p1, i64 t0, i64 t1) {
+    for (i64 i0 = p0; i0 < p1; i0 += kRows) {
+        for (i64 t = t0; t < t1; ++t) {
+            switch (min64(kRows, p1 - i0)) {
+                case kRows: tile_block<M, Self, kRows>(job, i0, t); break;
+                case 3: tile_block<M, Self, 3>(job, i0, t); break;
+                case 2: tile_block<M, Self, 2>(job, i0, t); break;
+                default: tile_block<M, Self, 1>(job, i0, t); break;
             }
         }
     }
 }
 
 // Rows [begin, end) of the result: a chunk of tiles at a time, every block of rows against it.
-template <class M, bool Self>
-EVO_INLINE void tiled_rows(const Job& job, i64 begin, i64 end) {
+template <class M>
+EVO_INLINE void pair_rows(const Job& job, i64 begin, i64 end) {
     const i64 chunk = max64(1, kChunkDoubles / max64(1, job.dim * kLanes));
     for (i64 t0 = 0; t0 < job.ntiles; t0 += chunk) {
         const i64 t1 = min64(t0 + chunk, job.ntiles);
-        i64 i0 = begin;
-        for (; i0 + kRows <= end; i0 += kRows) row_block<M, Self, kRows>(job, i0, t0, t1);
-        switch (end - i0) {
-            case 3: row_block<M, Self, 3>(job, i0, t0, t1); break;
-            case 2: row_block<M, Self, 2>(job, i0, t0, t1); break;
-            case 1: row_block<M, Self, 1>(job, i0, t0, t1); break;
-            default: break;
-        }
+        for (i64 p0 = begin; p0 < end; p0 += kRows) panel<M, false>(job, p0, min64(p0 + kRows, end), t0, t1);
+    }
+}
+
+// Rows [begin, end) of a same-matrix result: a chunk of tiles at a time, every block of rows
+// against the tiles of the chunk right of its diagonal.  The mirror images of a block run down
+// its columns with a constant stride; a chunk spans few enough rows that their pages stay in
+// the translation cache.
+constexpr i64 kMirrorTiles = 32;
+
+template <class M>
+EVO_INLINE void same_rows(const Job& job, i64 begin, i64 end) {
+    const i64 chunk = min64(kMirrorTiles, max64(1, kChunkDoubles / max64(1, job.dim * kLanes)));
+    for (i64 t0 = begin / kLanes; t0 < job.ntiles; t0 += chunk) {
+        const i64 t1 = min64(t0 + chunk, job.ntiles);
+        for (i64 i0 = begin; i0 < end && i0 / kLanes < t1; i0 += kRows)
+            panel<M, true>(job, i0, min64(i0 + kRows, end), max64(t0, i0 / kLanes), t1);
     }
 }
 
 EVO_INLINE void tiled(const Job& job, i64 begin, i64 end) {
     if (job.metric == Metric::euclidean) {
-        if (job.self) tiled_rows<Euclidean, true>(job, begin, end);
-        else tiled_rows<Euclidean, false>(job, begin, end);
+        if (job.self) same_rows<Euclidean>(job, begin, end);
+        else pair_rows<Euclidean>(job, begin, end);
     } else {
-        if (job.self) tiled_rows<Cityblock, true>(job, begin, end);
-        else tiled_rows<Cityblock, false>(job, begin, end);
+        if (job.self) same_rows<Cityblock>(job, begin, end);
+        else pair_rows<Cityblock>(job, begin, end);
     }
 }
 
