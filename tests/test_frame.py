@@ -29,7 +29,8 @@ Z = A([1.0, 2.0])
 # ---- module and function attributes ------------------------------------------------------------
 
 
-MODULES = ["druvik", "quelan", "ornavi", "build"]
+MODULES = ["druvik", "quelan", "ornavi", "build",
+           "polvane"]
 
 
 @pytest.mark.parametrize("name", MODULES)
