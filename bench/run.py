@@ -4,6 +4,7 @@
     python bench/run.py            full run (about a minute)
     python bench/run.py --quick    smoke run with small sizes (a few seconds)
     python bench/run.py --json P   also write the rows to P (default bench/results.json)
+    python bench/run.py --only T   only the cases whose name contains T
 
 Everything runs in one process.  For each case the evocore call and its NumPy baseline (plus
 any further variants of the case) are timed in interleaved repeats, each measurement being
@@ -304,6 +305,69 @@ for _rows in ("small", "large"):
         case("ornavi {%s}x3%s" % (_rows, _label), needs=("ornavi",))(ornavi_case(_rows, _kind))
 
 
+# polvane: SciPy's cdist sums every entry in the same order, so it must agree exactly; the
+# matrix-product forms (|a|^2 + |b|^2 - 2 a.b, and the product of unit rows) are the fast inexact
+# NumPy code and are timed alongside as variants.
+def np_euclidean_product(A, B):
+    d = np.einsum("ij,ij->i", A, A)[:, None] + np.einsum("ij,ij->i", B, B)[None, :] - 2.0 * (A @ B.T)
+    return np.sqrt(np.maximum(d, 0.0, out=d), out=d)
+
+
+def np_cosine_product(A, B):
+    return 1.0 - (A / np.linalg.norm(A, axis=1, keepdims=True)) @ (B / np.linalg.norm(B, axis=1, keepdims=True)).T
+
+
+def over(key, label):
+    """baseline-style ratio of variant `key` over evocore (above 1: evocore is faster)."""
+    def report(times, ctx):
+        return {label: round(times[key] / times["evocore"], 2)}
+    return report
+
+
+def polvane_case(ra, rb, dim, metric, parallel=False, self_vs_general=False):
+    def setup(mode, ops, ctx):
+        from scipy.spatial.distance import cdist
+        f = ops["polvane"]
+        rng = np.random.default_rng(3)
+        A, B = rng.random((ra, dim)), rng.random((rb, dim))
+        if self_vs_general:
+            # the same object twice against an equal copy: each pair once against every pair
+            variants, reports = {}, []
+            if parallel:
+                variants["serial"] = call(f, A, A, metric)
+                reports.append(over_serial)
+            return Bench(call(f, A, A, metric, parallel), call(f, A, A.copy(), metric, parallel), variants=variants,
+                         report=merged(*reports))
+        variants, reports = {}, []
+        if metric == "euclidean" and not parallel and ra * rb >= 10**6:
+            variants["matmul form"] = call(np_euclidean_product, A, B)
+            reports.append(over("matmul form", "vs matmul form"))
+        if metric == "cosine":
+            variants["matmul form"] = call(np_cosine_product, A, B)
+            reports.append(over("matmul form", "vs matmul form"))
+        if parallel:
+            variants["serial"] = call(f, A, B, metric)
+            reports.append(over_serial)
+        check = ("close", 1e-12, 1e-12) if metric == "cosine" else "equal"
+        return Bench(call(f, A, B, metric, parallel), call(cdist, A, B, metric), check=check, variants=variants,
+                     report=merged(*reports))
+    return setup
+
+
+for _ra, _rb, _dim, _metric, _parallel in (
+        (2000, 2000, 16, "euclidean", False), (2000, 2000, 16, "euclidean", True),
+        (2000, 2000, 16, "cityblock", False), (2000, 2000, 16, "cityblock", True),
+        (2000, 2000, 16, "cosine", False),
+        (10**5, 100, 3, "euclidean", False), (10**5, 100, 3, "euclidean", True),
+        (10**5, 100, 3, "cityblock", False), (10**5, 100, 3, "cityblock", True),
+        (100, 100, 3, "euclidean", False), (100, 100, 3, "cityblock", False)):
+    case(f"polvane {_ra}x{_rb}x{_dim} {_metric}{' Parallel' if _parallel else ''} vs cdist",
+         needs=("polvane",))(polvane_case(_ra, _rb, _dim, _metric, _parallel))
+for _metric, _parallel in (("euclidean", False), ("cityblock", False), ("euclidean", True), ("cityblock", True)):
+    case(f"polvane 2000x2000x16 {_metric}{' Parallel' if _parallel else ''} same object vs copy",
+         needs=("polvane",))(polvane_case(2000, 2000, 16, _metric, _parallel, self_vs_general=True))
+
+
 # ---------------------------------------------------------------------------------------------
 # Timing.
 
@@ -445,12 +509,15 @@ def main(argv=None):
     p.add_argument("--quick", action="store_true", help="small sizes and short measurements")
     p.add_argument("--json", default=os.path.join(HERE, "results.json"), metavar="PATH",
                    help="where to write the rows as JSON (default: %(default)s)")
+    p.add_argument("--only", metavar="TEXT", help="run only the cases whose name contains TEXT")
     args = p.parse_args(argv)
     mode = Mode(args.quick)
     header(mode)
     t0 = time.perf_counter()
     ctx, rows = {}, []
     for c in CASES:
+        if args.only and args.only not in c.name:
+            continue
         rows.append(run_case(c, mode, ctx))
     print_table(rows)
     print(f"\n{time.perf_counter() - t0:.1f} s")
