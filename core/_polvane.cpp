@@ -27,6 +27,7 @@ using i64 = std::int64_t;
 constexpr int kLanes = 8;                   // rows of B in one tile
 constexpr int kRows = 4;                    // rows of A in one block
 constexpr i64 kChunkDoubles = i64{1} << 15;  // tiles walked per pass over the rows of A: 256 KiB
+constexpr i64 kAhead = 3;                   // tiles between a mirror write and the request of its line
 
 typedef double vec __attribute__((vector_size(kLanes * sizeof(double))));
 typedef long long ivec __attribute__((vector_size(kLanes * sizeof(double))));
@@ -133,6 +134,15 @@ template <class M, bool Self>
 EVO_INLINE void panel(const Job& job, i64 p0, i64 p1, i64 t0, i64 t1) {
     for (i64 i0 = p0; i0 < p1; i0 += kRows) {
         for (i64 t = t0; t < t1; ++t) {
+            if (Self) {
+                // The mirror images of a block run down its columns, one line per row and far
+                // apart: ask for the lines a few tiles ahead, or each write waits for its line.
+                const i64 ahead = (t + kAhead) * kLanes, n = job.row_x;
+                for (int l = 0; l < kLanes && ahead + l < n; ++l) {
+                    __builtin_prefetch(job.C + (ahead + l) * n + i0, 1);
+                    __builtin_prefetch(job.C + (ahead + l) * n + p1 - 1, 1);
+                }
+            }
             switch (min64(kRows, p1 - i0)) {
                 case kRows: tile_block<M, Self, kRows>(job, i0, t); break;
                 case 3: tile_block<M, Self, 3>(job, i0, t); break;
@@ -154,14 +164,10 @@ EVO_INLINE void pair_rows(const Job& job, i64 begin, i64 end) {
 }
 
 // Rows [begin, end) of a same-matrix result: a chunk of tiles at a time, every block of rows
-// against the tiles of the chunk right of its diagonal.  The mirror images of a block run down
-// its columns with a constant stride; a chunk spans few enough rows that their pages stay in
-// the translation cache.
-constexpr i64 kMirrorTiles = 32;
-
+// against the tiles of the chunk right of its diagonal.
 template <class M>
 EVO_INLINE void same_rows(const Job& job, i64 begin, i64 end) {
-    const i64 chunk = min64(kMirrorTiles, max64(1, kChunkDoubles / max64(1, job.dim * kLanes)));
+    const i64 chunk = max64(1, kChunkDoubles / max64(1, job.dim * kLanes));
     for (i64 t0 = begin / kLanes; t0 < job.ntiles; t0 += chunk) {
         const i64 t1 = min64(t0 + chunk, job.ntiles);
         for (i64 i0 = begin; i0 < end && i0 / kLanes < t1; i0 += kRows)
