@@ -28,6 +28,7 @@ constexpr int kLanes = 8;                   // rows of B in one tile
 constexpr int kRows = 4;                    // rows of A in one block
 constexpr i64 kChunkDoubles = i64{1} << 15;  // tiles walked per pass over the rows of A: 256 KiB
 constexpr i64 kAhead = 3;                   // tiles between a mirror write and the request of its line
+constexpr i64 kPrefetchBytes = i64{1} << 20;  // same-matrix results above this request mirror lines
 
 typedef double vec __attribute__((vector_size(kLanes * sizeof(double))));
 typedef long long ivec __attribute__((vector_size(kLanes * sizeof(double))));
@@ -69,6 +70,7 @@ struct Job {
     i64 row_a, row_x, dim;
     const double* tiles = nullptr;
     i64 ntiles = 0;
+    bool prefetch = false;  // mirror images beyond the caches: request their lines ahead
 };
 
 // tiles[(t*dim + k)*kLanes + l] = X[t*kLanes + l, k], zero past the last row.
@@ -134,7 +136,7 @@ template <class M, bool Self>
 EVO_INLINE void panel(const Job& job, i64 p0, i64 p1, i64 t0, i64 t1) {
     for (i64 i0 = p0; i0 < p1; i0 += kRows) {
         for (i64 t = t0; t < t1; ++t) {
-            if (Self) {
+            if (Self && job.prefetch) {
                 // The mirror images of a block run down its columns, one line per row and far
                 // apart: ask for the lines a few tiles ahead, or each write waits for its line.
                 const i64 ahead = (t + kAhead) * kLanes, n = job.row_x;
@@ -248,6 +250,7 @@ void distances(Job job, RowsFn rows, int Parallel) {
         make_tiles(job.X, job.row_x, dim, job.ntiles, tiles);
         job.tiles = tiles;
     }
+    job.prefetch = job.self && job.row_a * job.row_x * (i64)sizeof(double) > kPrefetchBytes;
     const i64 work = job.row_a * job.row_x * max64(dim, 1);
     evo::for_ranges(job.row_a, work, Parallel, [&](i64 begin, i64 end) { rows(job, begin, end); });
     std::free(tiles);
