@@ -88,29 +88,13 @@ void make_tiles(const double* X, i64 rows, i64 dim, i64 ntiles, double* tiles) {
     }
 }
 
-// The sums of rows a[0..R-1] (row stride dim) against the kLanes rows of one tile.
-template <class M, int R>
-EVO_INLINE void block_sums(const double* a, i64 dim, const double* tile, double (&out)[R][kLanes]) {
-    vec acc[R];
-    for (int r = 0; r < R; ++r) acc[r] = vec{};
-    for (i64 k = 0; k < dim; ++k) {
-        const vec b = load(tile + k * kLanes);
-        for (int r = 0; r < R; ++r) acc[r] = acc[r] + M::term(a[r * dim + k] - b);
-    }
-    for (int r = 0; r < R; ++r) {
-        std::memcpy(out[r], &acc[r], sizeof acc[r]);
-        for (int l = 0; l < kLanes; ++l) out[r][l] = M::finish(out[r][l]);
-    }
-}
+EVO_INLINE vec splat(double x) { return vec{x, x, x, x, x, x, x, x}; }
 
-// Rows i0 .. i0+R-1 of the result against tile t.  The same-matrix forms write the entries
-// (i, j >= i) and their mirror images (j, i).
-template <class M, bool Self, int R>
-EVO_INLINE void tile_block(const Job& job, i64 i0, i64 t) {
-    const i64 dim = job.dim, n = job.row_x, j0 = t * kLanes;
-    if (Self && j0 + kLanes <= i0) return;  // wholly left of the diagonal
-    double v[R][kLanes];
-    block_sums<M, R>(job.A + i0 * dim, dim, job.tiles + t * dim * kLanes, v);
+// Stores the entries v of rows i0 .. i0+R-1 against tile t.  The same-matrix forms write the
+// entries (i, j >= i) and their mirror images (j, i).
+template <bool Self, int R>
+EVO_INLINE void store_block(const Job& job, i64 i0, i64 t, const double (&v)[R][kLanes]) {
+    const i64 n = job.row_x, j0 = t * kLanes;
     double* C = job.C;
     if (j0 + kLanes <= n && (!Self || j0 >= i0 + R - 1)) {
         for (int r = 0; r < R; ++r) std::memcpy(C + (i0 + r) * n + j0, v[r], sizeof v[r]);
@@ -131,27 +115,64 @@ EVO_INLINE void tile_block(const Job& job, i64 i0, i64 t) {
     }
 }
 
-// Rows [p0, p1) of the result against tiles [t0, t1).
-template <class M, bool Self>
-EVO_INLINE void panel(const Job& job, i64 p0, i64 p1, i64 t0, i64 t1) {
-    for (i64 i0 = p0; i0 < p1; i0 += kRows) {
-        for (i64 t = t0; t < t1; ++t) {
-            if (Self && job.prefetch) {
-                // The mirror images of a block run down its columns, one line per row and far
-                // apart: ask for the lines a few tiles ahead, or each write waits for its line.
-                const i64 ahead = (t + kAhead) * kLanes, n = job.row_x;
-                for (int l = 0; l < kLanes && ahead + l < n; ++l) {
-                    __builtin_prefetch(job.C + (ahead + l) * n + i0, 1);
-                    __builtin_prefetch(job.C + (ahead + l) * n + p1 - 1, 1);
-                }
-            }
-            switch (min64(kRows, p1 - i0)) {
-                case kRows: tile_block<M, Self, kRows>(job, i0, t); break;
-                case 3: tile_block<M, Self, 3>(job, i0, t); break;
-                case 2: tile_block<M, Self, 2>(job, i0, t); break;
-                default: tile_block<M, Self, 1>(job, i0, t); break;
+// Rows i0 .. i0+R-1 of the result against tiles [t0, t1).  Each entry is its own running sum
+// over k; a tile advances kLanes of them per operation.  With a small number of columns D known
+// here, the values of the block's rows are spread over vectors once for all tiles.
+template <class M, bool Self, int R, int D>
+EVO_INLINE void block_row(const Job& job, i64 i0, i64 t0, i64 t1) {
+    const i64 dim = D ? D : job.dim;
+    const double* a = job.A + i0 * dim;
+    vec spread[R][D > 0 ? D : 1];
+    if constexpr (D > 0)
+        for (int r = 0; r < R; ++r)
+            for (int k = 0; k < D; ++k) spread[r][k] = splat(a[r * dim + k]);
+    for (i64 t = t0; t < t1; ++t) {
+        if (Self && job.prefetch) {
+            // The mirror images of a block run down its columns, one line per row and far
+            // apart: ask for the lines a few tiles ahead, or each write waits for its line.
+            const i64 ahead = (t + kAhead) * kLanes, n = job.row_x;
+            for (int l = 0; l < kLanes && ahead + l < n; ++l) {
+                __builtin_prefetch(job.C + (ahead + l) * n + i0, 1);
+                __builtin_prefetch(job.C + (ahead + l) * n + i0 + R - 1, 1);
             }
         }
+        if (Self && (t + 1) * kLanes <= i0) continue;  // wholly left of the diagonal
+        const double* tile = job.tiles + t * dim * kLanes;
+        vec acc[R];
+        for (int r = 0; r < R; ++r) acc[r] = vec{};
+        if constexpr (D > 0) {
+            for (int k = 0; k < D; ++k) {
+                const vec b = load(tile + k * kLanes);
+                for (int r = 0; r < R; ++r) acc[r] = acc[r] + M::term(spread[r][k] - b);
+            }
+        } else {
+            for (i64 k = 0; k < dim; ++k) {
+                const vec b = load(tile + k * kLanes);
+                for (int r = 0; r < R; ++r) acc[r] = acc[r] + M::term(a[r * dim + k] - b);
+            }
+        }
+        double v[R][kLanes];
+        for (int r = 0; r < R; ++r) {
+            std::memcpy(v[r], &acc[r], sizeof acc[r]);
+            for (int l = 0; l < kLanes; ++l) v[r][l] = M::finish(v[r][l]);
+        }
+        store_block<Self, R>(job, i0, t, v);
+    }
+}
+
+// Rows [p0, p1) (at most kRows) of the result against tiles [t0, t1).
+template <class M, bool Self>
+EVO_INLINE void panel(const Job& job, i64 p0, i64 p1, i64 t0, i64 t1) {
+    switch (p1 - p0 < kRows ? p1 - p0 : job.dim >= 1 && job.dim <= 4 ? 10 + job.dim : kRows) {
+        case 11: block_row<M, Self, kRows, 1>(job, p0, t0, t1); break;
+        case 12: block_row<M, Self, kRows, 2>(job, p0, t0, t1); break;
+        case 13: block_row<M, Self, kRows, 3>(job, p0, t0, t1); break;
+        case 14: block_row<M, Self, kRows, 4>(job, p0, t0, t1); break;
+        case kRows: block_row<M, Self, kRows, 0>(job, p0, t0, t1); break;
+        case 3: block_row<M, Self, 3, 0>(job, p0, t0, t1); break;
+        case 2: block_row<M, Self, 2, 0>(job, p0, t0, t1); break;
+        case 1: block_row<M, Self, 1, 0>(job, p0, t0, t1); break;
+        default: break;
     }
 }
 

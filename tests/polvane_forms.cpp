@@ -22,7 +22,8 @@ int main() {
     std::normal_distribution<double> normal;
     const double special[] = {NAN, INFINITY, -INFINITY, 0.0, -0.0, 1e300, 5e-324};
     const int sizes[][3] = {{1, 1, 1}, {3, 5, 2}, {9, 17, 3}, {33, 40, 16}, {70, 9, 7},
-                            {130, 131, 5}, {301, 260, 3}, {0, 4, 3}, {4, 0, 3}, {5, 6, 0}};
+                            {130, 131, 5}, {301, 260, 3}, {12, 11, 1}, {20, 9, 2}, {17, 30, 4},
+                            {0, 4, 3}, {4, 0, 3}, {5, 6, 0}};
     int failures = 0;
     for (int f = 0; f < kForms; ++f)
         if (forms(f).supported) std::printf("%s ", forms(f).name);
