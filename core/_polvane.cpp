@@ -88,6 +88,7 @@ void make_tiles(const double* X, i64 rows, i64 dim, i64 ntiles, double* tiles) {
     }
 }
 
+static_assert(kLanes == 8, "splat spells out the lanes");
 EVO_INLINE vec splat(double x) { return vec{x, x, x, x, x, x, x, x}; }
 
 // Stores the entries v of rows i0 .. i0+R-1 against tile t.  The same-matrix forms write the
