@@ -278,6 +278,16 @@ void distances(Job job, RowsFn rows, int Parallel) {
     std::free(tiles);
 }
 
+// Row loops of their own, so that a store to r is not taken to change the other arguments
+// (which it could, through a reference captured by a row body) and the loops vectorise.
+__attribute__((noinline)) void sub_row(double a, const double* b, double* r, i64 n) {
+    for (i64 j = 0; j < n; ++j) r[j] = a - b[j];  // r may be b
+}
+
+__attribute__((noinline)) void div_row(const double* a, double d, double* r, i64 n) {
+    for (i64 j = 0; j < n; ++j) r[j] = a[j] / d;
+}
+
 void pairs(Metric metric, const double* A, const double* B, double* C, int row_a, int row_b, int dim,
            int Parallel) {
     distances(Job{metric, false, A, B, C, row_a, row_b, dim}, widest(), Parallel);
@@ -319,19 +329,11 @@ void _polvane_cos_normalize(const double* A, double* C, int row_a, int dim, int 
             norm[b] = s;
         }
         for (int b = 0; b < n; ++b) norm[b] = __builtin_sqrt(norm[b]);
-        for (int b = 0; b < n; ++b) {
-            const double* a = A + (begin + b) * L;
-            double* c = C + (begin + b) * L;
-            for (i64 k = 0; k < L; ++k) c[k] = a[k] / norm[b];
-        }
+        for (int b = 0; b < n; ++b) div_row(A + (begin + b) * L, norm[b], C + (begin + b) * L, L);
     });
 }
 
 void num_sub_matrix(double a, const double* b, double* r, int Nind, int Lind, int Parallel) {
     const i64 L = Lind;
-    evo::for_rows(Nind, (i64)Nind * L, Parallel, [&](i64 i) {
-        const double* bi = b + i * L;
-        double* ri = r + i * L;
-        for (i64 j = 0; j < L; ++j) ri[j] = a - bi[j];
-    });
+    evo::for_rows(Nind, (i64)Nind * L, Parallel, [&](i64 i) { sub_row(a, b + i * L, r + i * L, L); });
 }
