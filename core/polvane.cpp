@@ -1,6 +1,6 @@
 // polvane: Euclidean, city-block and cosine distances (and cosine similarity) between the rows of
 // two matrices.
-#include "../frame/protocol.hpp"
+#include "../frame/values.hpp"
 #include "_polvane.hpp"
 
 namespace {
@@ -84,7 +84,7 @@ PyObject* polvane(evo::Args& a) {
     const evo::Ref row_b = shape_item(B, 0), col_b = shape_item(B, 1);
     if (evo::not_equal(col_a.get(), col_b.get())) evo::fail(M_COLUMNS);
     int metric = 0;
-    while (metric < NMETRICS && !evo::equal(a[METRIC], kMetric[metric])) ++metric;
+    while (metric < NMETRICS && !evo::is_equal(a[METRIC], kMetric[metric])) ++metric;
     if (metric == NMETRICS) evo::fail(M_METRIC);
 
     const bool self = A == B;  // the same object twice: each pair once, one normalisation
@@ -123,7 +123,7 @@ PyObject* polvane(evo::Args& a) {
     const Py_ssize_t cols = self ? ra : rb;
     evo::Ref product = evo::matmul(A_unit.obj(), evo::getattr((self ? A_unit : B_unit).obj(), kT).get());
     if (metric == COSINE_SIMILARITY) return product.release();
-    evo::Array C = evo::Array::result(std::move(product), Elem::f64, 2);
+    evo::Array C = evo::Array::adopt(std::move(product), Elem::f64, 2);
     double* c = C.out_matrix(ra, cols);
     num_sub_matrix(1.0, c, c, evo::to_int(ra), evo::to_int(cols), Parallel);  // 1 - similarity, in place
     return C.release();

@@ -186,12 +186,6 @@ Array Array::copy_of(const Array& src) {
     return a;
 }
 
-Array Array::result(Ref obj, Elem elem, int ndim) {
-    Array a;
-    a.acquire(std::move(obj), elem, ndim, true);
-    return a;
-}
-
 const void* Array::data(Py_ssize_t n0, Py_ssize_t n1, int ndim) const {
     if (!held_) {
         PyErr_SetString(PyExc_SystemError, "array buffer not held");

@@ -35,10 +35,6 @@ public:
     // A new C-contiguous float64 array holding a copy of `src`.
     static Array copy_of(const Array& src);
 
-    // ---- results made by a NumPy call of this call (not by np.empty) ----
-    // `obj`, a new array that this call owns, with its buffer taken writable as C-contiguous
-    // data of `elem` in `ndim` dimensions.
-    static Array result(Ref obj, Elem elem, int ndim);
 
     explicit operator bool() const noexcept { return bool(ref_); }
     PyObject* obj() const noexcept { return ref_.get(); }
