@@ -62,7 +62,7 @@ def two_point_crossover(A, B, rng):
     return np.where(inside, B, A)
 
 
-def ga(pop_size=100, generations=300, bits=20, pc=0.9, seed=1, on_generation=None):
+def ga(pop_size=100, generations=1000, bits=20, pc=0.9, seed=1, on_generation=None):
     """Minimise G04; returns (x, f, violation, history) for the best individual, where history
     holds (best objective, feasible count) per generation."""
     rng = np.random.default_rng(seed)
