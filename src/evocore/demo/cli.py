@@ -187,7 +187,8 @@ def demo(args):
         sys.exit(f"unknown problem {', '.join(unknown)}; choose from "
                  f"{', '.join((*GROUPS, *PROBLEMS))}")
     plt = pyplot()
-    args.out.mkdir(parents=True, exist_ok=True)
+    if plt is not None:
+        args.out.mkdir(parents=True, exist_ok=True)
     print(f"evocore {evocore.__version__}: MOEA/D, a permutation GA and a constrained "
           f"binary-coded GA on the compiled operators (seed {args.seed}"
           f"{', quick run' if args.quick else ''})\n")
