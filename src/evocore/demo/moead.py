@@ -156,7 +156,7 @@ def moead(problem, n_var, weights, generations, T=15, delta=0.9, pbi=False, seed
 
 
 PROBLEMS = {
-    # name: (objectives, variables, weight lattice divisions, generations, true front)
+    # name: (objective function, variables, weight-lattice divisions, generations, true front)
     "zdt1": (zdt1, 30, 99, 300, zdt1_front),
     "dtlz2": (dtlz2, 12, 12, 300, dtlz2_front),
 }
