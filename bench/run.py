@@ -4,6 +4,7 @@
     python bench/run.py            full run (about a minute)
     python bench/run.py --quick    smoke run with small sizes (a few seconds)
     python bench/run.py --json P   also write the rows to P (default bench/results.json)
+    python bench/run.py fendrik    only the cases whose name contains a given word
 
 Everything runs in one process.  For each case the evocore call and its NumPy baseline (plus
 any further variants of the case) are timed in interleaved repeats, each measurement being
@@ -63,12 +64,13 @@ class Bench:
                         "baseline" and each variant name to its best time per call.
     """
 
-    def __init__(self, evocore, baseline, check="equal", variants=None, report=None):
+    def __init__(self, evocore, baseline, check="equal", variants=None, report=None, teardown=None):
         self.evocore = evocore
         self.baseline = baseline
         self.check = check
         self.variants = variants or {}
         self.report = report
+        self.teardown = teardown          # called after the case is measured
 
 
 class Case:
@@ -158,14 +160,14 @@ def with_copy(ctx, variants=None):
     return variants
 
 
-def bandwidth(nbytes, key="evocore"):
-    """Report of a throughput row: nbytes moved per call, in GB/s and as a share of the copy
-    probe's GB/s (a single-threaded copy, so a parallel row can exceed 1)."""
+def bandwidth(nbytes, key="evocore", probe="copy"):
+    """Report of a throughput row: nbytes moved per call, in GB/s and as a share of the probe's
+    GB/s ("copy" or "read", both single-threaded, so a parallel row can exceed 1)."""
     def report(times, ctx):
         gbps = nbytes / times[key] / 1e9
         out = {"GB/s": round(gbps, 2)}
-        if "copy" in times:
-            out["of copy"] = round(gbps / (ctx["copy bytes"] / times["copy"] / 1e9), 2)
+        if probe in times:
+            out[f"of {probe}"] = round(gbps / (ctx[f"{probe} bytes"] / times[probe] / 1e9), 2)
         return out
     return report
 
@@ -373,6 +375,124 @@ for _op in ("druvik", "quelan"):
     case(f"{_op} {{large}}x3 CV+maxormins Parallel", needs=(_op,))(aggregation_folded(_op, "CV+maxormins", True))
 
 
+def busy_cores(mode, ops, ctx):
+    """druvik with Parallel=True while every core runs a CPU-bound process started here: the
+    baseline is the serial call under the same load (ratio above 1: the team still pays off; the
+    target is that it is never much below 1)."""
+    import subprocess
+    hogs = [subprocess.Popen([sys.executable, "-c", "while True: pass"]) for _ in range(os.cpu_count() or 1)]
+    time.sleep(0.3)
+    ObjV, w, _ = population(10**5)
+    z = ObjV.min(axis=0)
+    f = ops["druvik"]
+
+    def stop():
+        for h in hogs:
+            h.kill()
+            h.wait()
+    return Bench(call(f, ObjV, w, z, Parallel=True), call(f, ObjV, w, z), teardown=stop)
+
+
+case("druvik 100000x3 Parallel vs serial, all cores busy", needs=("druvik",))(busy_cores)
+
+# ---- fendrik and ulvaro ----------------------------------------------------------------------
+
+@case("memory read np.max")
+def read_probe(mode, ops, ctx):
+    src = np.random.default_rng(0).random(mode.copy_bytes // 8)
+    ctx["read"] = call(np.max, src)
+    ctx["read bytes"] = src.nbytes
+
+    def report(times, ctx):
+        return {"MB": src.nbytes >> 20, "GB/s": round(src.nbytes / times["baseline"] / 1e9, 2)}
+    return Bench(None, ctx["read"], check=None, report=report)
+
+
+def np_merge_fold(CV, Threshold=None, return_count=False):
+    """The merged column as a fold over the columns, and the count."""
+    limits = Threshold if isinstance(Threshold, np.ndarray) else np.zeros(CV.shape[1])
+    v = np.where(CV[:, :1] > limits[0], CV[:, :1], 0.0)
+    for j in range(1, CV.shape[1]):
+        c = CV[:, j:j + 1]
+        v = v + np.where(c > limits[j], c, 0.0)
+    if not return_count:
+        return v
+    bound = 0.0 if Threshold is None or isinstance(Threshold, np.ndarray) else Threshold
+    return v, int(np.count_nonzero(v <= bound))
+
+
+def np_merge_sum(CV, Threshold=None, return_count=False):
+    """The merged column in one whole-matrix expression, and the count."""
+    limits = Threshold if isinstance(Threshold, np.ndarray) else 0.0
+    v = np.where(CV > limits, CV, 0.0).sum(1, keepdims=True)
+    if not return_count:
+        return v
+    bound = 0.0 if Threshold is None or isinstance(Threshold, np.ndarray) else Threshold
+    return v, int(np.count_nonzero(v <= bound))
+
+
+def vs_sum(times, ctx):
+    """The one-expression NumPy form against evocore (the fold is the baseline)."""
+    return {"vs where-sum": round(times["where-sum"] / times["evocore"], 2)}
+
+
+def fendrik_case(rows, columns, thresholds, count, parallel):
+    def setup(mode, ops, ctx):
+        n = getattr(mode, rows)
+        CV = np.random.default_rng(3).random((n, columns)) - 0.6
+        Threshold = np.linspace(-0.1, 0.2, columns) if thresholds else None
+        f = ops["fendrik"]
+        variants = {"where-sum": call(np_merge_sum, CV, Threshold, count)}
+        reports = [vs_sum]
+        if rows == "large":
+            if "read" in ctx:
+                variants["read"] = ctx["read"]
+            reports.append(bandwidth(CV.nbytes, probe="read"))  # CV read
+            if parallel:
+                variants["serial"] = call(f, CV, Threshold, count)
+                reports.append(over_serial)
+        return Bench(call(f, CV, Threshold, count, parallel), call(np_merge_fold, CV, Threshold, count),
+                     variants=variants, report=merged(*reports))
+    return setup
+
+
+case("fendrik {small}x2 return_count", needs=("fendrik",))(fendrik_case("small", 2, False, True, False))
+case("fendrik {large}x3 return_count", needs=("fendrik",))(fendrik_case("large", 3, False, True, False))
+case("fendrik {large}x3 return_count Parallel", needs=("fendrik",))(fendrik_case("large", 3, False, True, True))
+case("fendrik {large}x3 column thresholds", needs=("fendrik",))(fendrik_case("large", 3, True, False, False))
+case("fendrik {large}x3 column thresholds Parallel", needs=("fendrik",))(
+    fendrik_case("large", 3, True, False, True))
+
+
+def np_fitness(ObjV, CV=None, maxormins=None, k=1):
+    """The power-law fitness written out in NumPy, step by step."""
+    ObjV = ObjV.copy().astype(float)
+    if maxormins is not None:
+        ObjV = maxormins * ObjV
+    if CV is not None:
+        ObjV = np_penalised(ObjV, CV)
+    if np.all(ObjV == ObjV[0]):
+        return np.ones((ObjV.shape[0], 1))
+    ObjV = ObjV - np.max(ObjV)
+    ObjV = ObjV / -np.min(ObjV)
+    return (-ObjV) ** float(k)
+
+
+def ulvaro_case(rows, with_cv, k):
+    def setup(mode, ops, ctx):
+        n = getattr(mode, rows)
+        ObjV, _, CV = population(n)
+        ObjV = ObjV[:, :1].copy()
+        extra = (CV, np.array([-1])) if with_cv else (None, None)
+        return Bench(call(ops["ulvaro"], ObjV, *extra, k), call(np_fitness, ObjV, *extra, k))
+    return setup
+
+
+case("ulvaro {small}x1 k=2", needs=("ulvaro",))(ulvaro_case("small", False, 2))
+case("ulvaro {small}x1 CV+maxormins", needs=("ulvaro",))(ulvaro_case("small", True, 1))
+case("ulvaro {large}x1", needs=("ulvaro",))(ulvaro_case("large", False, 1))
+
+
 # ---------------------------------------------------------------------------------------------
 # Timing.
 
@@ -414,6 +534,12 @@ def measure(callables, mode):
 
 def agree(a, b, check):
     """(ok, note) for the evocore result a against the baseline result b."""
+    if isinstance(a, tuple) and isinstance(b, tuple):   # e.g. (array, count)
+        if len(a) != len(b):
+            return False, f"{len(a)} results vs {len(b)}"
+        notes = [agree(x, y, check) for x, y in zip(a, b)]
+        bad = [note for ok, note in notes if not ok]
+        return (not bad), (bad[0] if bad else notes[0][1])
     a, b = np.asarray(a), np.asarray(b)
     if a.shape != b.shape:
         return False, f"shape {a.shape} vs {b.shape}"
@@ -439,6 +565,14 @@ def run_case(c, mode, ctx):
             row["skipped"] = f"evocore.{need} not in this build"
             return row
     bench = c.setup(mode, ops, ctx)
+    try:
+        return measure_case(bench, row, mode, ctx)
+    finally:
+        if bench.teardown is not None:
+            bench.teardown()
+
+
+def measure_case(bench, row, mode, ctx):
     if bench.evocore is not None and bench.check is not None:
         ok, note = agree(bench.evocore(), bench.baseline(), bench.check)
         row["check"] = note
@@ -514,12 +648,17 @@ def main(argv=None):
     p.add_argument("--quick", action="store_true", help="small sizes and short measurements")
     p.add_argument("--json", default=os.path.join(HERE, "results.json"), metavar="PATH",
                    help="where to write the rows as JSON (default: %(default)s)")
+    p.add_argument("only", nargs="*", metavar="WORD",
+                   help="run only the cases whose name contains one of these words (and the memory probes)")
     args = p.parse_args(argv)
     mode = Mode(args.quick)
     header(mode)
     t0 = time.perf_counter()
     ctx, rows = {}, []
     for c in CASES:
+        label = c.name.format(tiny=mode.tiny, small=mode.small, large=mode.large)
+        if args.only and not label.startswith("memory") and not any(w in label for w in args.only):
+            continue
         rows.append(run_case(c, mode, ctx))
     print_table(rows)
     print(f"\n{time.perf_counter() - t0:.1f} s")

@@ -54,6 +54,10 @@ public:
     // Hands the array to the caller (the buffer is released first).
     PyObject* release();
 
+    // An array this call made and alone holds (a NumPy result computed from exact ndarrays),
+    // taken writable as C-contiguous data of the element type; the call may change it in place.
+    static Array adopt(Ref obj, Elem elem, int ndim);
+
 private:
     static constexpr int kAnyDims = -1;
     void acquire(Ref obj, Elem elem, int ndim, bool writable);

@@ -1,55 +1,41 @@
 // Row loops of the kernels: one per-row body serves the serial and the parallel form.
 //
-// Parallel == 1 splits rows 0..n-1 statically over an OpenMP team: in a team of T threads,
-// thread t takes q+1 rows starting at t*(q+1) when t < r, else q rows starting at r + t*q, with
-// q = n / T and r = n % T.  Each thread walks its rows in increasing order, exactly as the serial
-// loop does, so a deterministic body gives the same bits either way.  Parallel == 0 runs the
-// loop on the calling thread; any other value does nothing.
+// Parallel == 1 runs rows 0..n-1 on the thread team (team.hpp): the rows are cut into contiguous
+// chunks, and whichever thread claims a chunk walks its rows in increasing order, each row exactly
+// as the serial loop does, so a body whose rows are independent gives the same bits for every team
+// size and schedule.  Parallel == 0 runs the loop on the calling thread; any other value does
+// nothing.
 //
-// A team is started only when the loop holds enough work to pay for waking it (`work` is the
-// number of element operations); below that the calling thread runs the rows alone, which is
-// the same split with T = 1.
+// A team is used only when the loop holds enough work to pay for waking it (`work` is the number
+// of element operations); below that the calling thread runs the rows alone.
 #pragma once
 
 #include <cstdint>
+#include <memory>
+#include <type_traits>
 
-#ifdef _OPENMP
-#include <omp.h>
-#endif
+#include "team.hpp"
 
 namespace evo {
 
 // Loops smaller than this many element operations run on the calling thread.
 inline constexpr std::int64_t kTeamWork = 1 << 15;
 
-struct RowRange {
-    std::int64_t begin, end;
-};
-
-// The rows of thread t in a team of T.
-inline RowRange static_split(std::int64_t n, int T, int t) {
-    const std::int64_t q = n / T, r = n % T;
-    if (t < r) return {t * (q + 1), t * (q + 1) + q + 1};
-    return {r + t * q, r + t * q + q};
+template <class Body>
+void call_range(void* ctx, std::int64_t begin, std::int64_t end) {
+    (*static_cast<Body*>(ctx))(begin, end);
 }
 
-// body(begin, end) once per thread with the thread's rows; Parallel as above.
+// body(begin, end) over consecutive ranges of rows that together cover 0..n-1; Parallel as above.
 template <class Body>
 inline void for_ranges(std::int64_t n, std::int64_t work, int Parallel, Body&& body) {
     if (Parallel != 0 && Parallel != 1) return;
-    if (Parallel == 1 && work >= kTeamWork) {
-#pragma omp parallel
-        {
-#ifdef _OPENMP
-            const RowRange rows = static_split(n, omp_get_num_threads(), omp_get_thread_num());
-#else
-            const RowRange rows{0, n};
-#endif
-            if (rows.begin < rows.end) body(rows.begin, rows.end);
-        }
-    } else if (n > 0) {
+    if (n <= 0) return;
+    using B = std::remove_reference_t<Body>;
+    if (Parallel == 1 && work >= kTeamWork && n > 1 && team_size() > 1)
+        run_team(n, &call_range<B>, const_cast<void*>(static_cast<const void*>(std::addressof(body))));
+    else
         body(std::int64_t{0}, n);
-    }
 }
 
 // body(i) for every row i.

@@ -9,6 +9,10 @@ import numpy as np
 
 TESTS_DIR = os.path.dirname(os.path.abspath(__file__))
 
+# The suite runs under AddressSanitizer (preloaded): freed memory is held in quarantine, so the
+# resident size says nothing about leaks there.
+SANITIZED = "libasan" in os.environ.get("LD_PRELOAD", "")
+
 
 def run_python(code, *, env=None, options=(), timeout=120):
     """Runs `code` in a fresh interpreter (the one running the tests) and returns the
