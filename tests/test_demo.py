@@ -2,6 +2,7 @@
 
 import ast
 import inspect
+import json
 import math
 import os
 import subprocess
@@ -135,7 +136,6 @@ def test_shipped_instances(name):
                        "gr24": 1272}[name]
     assert (coords is None) == name.startswith("gr")
     if name.startswith("gr"):                # the published optimal tour has that length
-        import json
         doc = json.loads((PACKAGE / "demo" / "data" / f"{name}.json").read_text())
         tour = np.array(doc["OptTour"])
         tour -= tour.min()
@@ -190,6 +190,50 @@ def test_constrained_history_counts_feasible():
     best = [b for b, _ in history]
     assert best[-1] == f and violation == 0.0      # elitism on the feasible best
     assert (constrained.LB <= x).all() and (x <= constrained.UB).all()
+
+
+def test_read_tsplib():
+    text = ("NAME: tiny\nTYPE: TSP\nDIMENSION: 3\nOPTIMUM: 12\nEDGE_WEIGHT_TYPE: EUC_2D\n"
+            "NODE_COORD_SECTION\n1 0 0\n2 3 0\n3 3 4\nEOF\n")
+    D, coords, optimum = tsp.read_tsplib(text)
+    assert D.tolist() == [[0, 3, 5], [3, 0, 4], [5, 4, 0]] and optimum == 12
+    assert coords.tolist() == [[0.0, 0.0], [3.0, 0.0], [3.0, 4.0]]
+    with pytest.raises(ValueError, match="EUC_2D"):
+        tsp.read_tsplib(text.replace("EUC_2D", "GEO"))
+
+
+def test_double_bridge_keeps_the_cities():
+    rng = np.random.default_rng(0)
+    tour = rng.permutation(30)
+    kicked = tsp.double_bridge(tour, rng)
+    assert sorted(kicked) == list(range(30)) and not np.array_equal(kicked, tour)
+
+
+def test_plain_progress_lines(capsys):
+    progress = cli.Progress("zdt1", 10)         # the tests' output is not a terminal
+    for gen in range(10):
+        progress(gen, f"at {gen}")
+    progress.close()
+    lines = capsys.readouterr().out.splitlines()
+    assert lines[0] == "  zdt1: generation 1/10  at 0"
+    assert lines[-1] == "  zdt1: generation 10/10  at 9" and len(lines) == 6
+
+
+def test_bench_writes_table_and_chart(tmp_path, monkeypatch, capsys):
+    runner = tmp_path / "run.py"
+    runner.write_text(
+        "import json, sys\n"
+        "path = sys.argv[sys.argv.index('--json') + 1]\n"
+        "json.dump([{'case': 'a', 'ratio': 2.0}, {'case': 'b', 'ratio': 0.5},\n"
+        "           {'case': 'c', 'skipped': 'not built'}], open(path, 'w'))\n")
+    monkeypatch.setattr(cli, "find_runner", lambda: runner)
+    out = tmp_path / "out"
+    assert cli.main(["bench", "--quick", "--out", str(out)]) == 0
+    assert len(json.loads((out / "bench.json").read_text())) == 3
+    assert (out / "bench.png").is_file() == HAVE_MATPLOTLIB
+    monkeypatch.setattr(cli, "find_runner", lambda: None)
+    assert cli.main(["bench", "--out", str(out)]) == 2
+    assert "source checkout" in capsys.readouterr().out
 
 
 def test_bench_runner_is_found_from_a_checkout(monkeypatch):
