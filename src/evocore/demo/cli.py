@@ -266,7 +266,7 @@ def main(argv=None):
     p.add_argument("--problem", metavar="NAME",
                    help="run only these (comma-separated): " + ", ".join((*GROUPS, *PROBLEMS)))
     p.add_argument("--seed", type=int, default=1, help="random seed (default 1)")
-    p.add_argument("--out", type=Path, default=Path("evocore-demo"),
+    p.add_argument("--out", type=Path, default=Path("evocore-demo"), metavar="DIR",
                    help="folder for the pictures (default ./evocore-demo)")
     p.add_argument("--quick", action="store_true", help="a short run of every algorithm")
     p.add_argument("--pbi", action="store_true",
