@@ -58,7 +58,9 @@ class Bench:
 
     evocore, baseline : zero-argument callables (functools.partial keeps the call overhead low);
                         evocore may be None for a row that only measures the machine.
-    check             : "equal", or ("close", rtol, atol) for np.allclose.
+    check             : "equal", ("close", rtol, atol) for np.allclose, or a function
+                        check(evocore_result, baseline_result) -> (ok, note) for operators whose
+                        results are random and can only be checked for validity.
     variants          : further named callables timed interleaved with the two above.
     report            : report(times, ctx) -> dict of extra fields, where times maps "evocore",
                         "baseline" and each variant name to its best time per call.
@@ -365,6 +367,48 @@ def aggregation_folded(op, kind, parallel):
             variants["serial"] = call(f, *args)
             reports.append(over_serial)
         return Bench(call(f, *args, Parallel=parallel), peer, check=check, variants=variants,
+
+# velkor: binary/Gray encoding against the NumPy encoder a user would write (codes by the same
+# formula, digits by shifting and masking, Gray by XOR).  The values lie inside their ranges, so
+# every code is a valid non-negative code of its segment and the shift form gives the same digits.
+def velkor_data(n, nvar=10, length=20, seed=7):
+    rng = np.random.default_rng(seed)
+    lb = rng.integers(-10, 0, nvar).astype(float)     # whole bounds: rounded values stay inside
+    ub = lb + rng.integers(1, 20, nvar)
+    FieldD = np.vstack([np.full(nvar, length), lb, ub, rng.integers(0, 2, nvar), np.zeros(nvar),
+                        rng.integers(0, 2, nvar), rng.integers(0, 2, nvar), rng.integers(0, 2, nvar)]).astype(float)
+    Phen = lb + rng.uniform(0.001, 0.999, (n, nvar)) * (ub - lb)
+    Phen[:, FieldD[7] != 0] = np.round(Phen[:, FieldD[7] != 0])
+    return Phen, FieldD
+
+
+def np_velkor(Phen, FieldD):
+    lens = FieldD[0].astype(np.int32)
+    lb, ub, lbin, ubin = FieldD[1], FieldD[2], FieldD[5], FieldD[6]
+    discrete = FieldD[7] != 0
+    pow2 = 2.0 ** lens
+    scale = np.where(discrete, pow2 - 1, pow2 + 1 - lbin - ubin)
+    shift = np.where(discrete, 0.5, -(lbin == 0).astype(float))
+    v = (scale * (Phen - lb) / np.abs(ub - lb) + shift).astype(np.int32)
+    v = np.where(FieldD[3] != 0, v ^ (v >> 1), v)
+    var = np.repeat(np.arange(len(lens)), lens)
+    ends = np.cumsum(lens)
+    shifts = (ends[var] - 1 - np.arange(ends[-1] if len(ends) else 0)).astype(np.int32)
+    return (v[:, var] >> shifts) & 1
+
+
+def velkor_case(n, parallel):
+    def setup(mode, ops, ctx):
+        Phen, FieldD = velkor_data(n)
+        f = ops["velkor"]
+        if n < 10**4:
+            return Bench(call(f, Phen, FieldD, parallel), call(np_velkor, Phen, FieldD))
+        written = n * int(FieldD[0].sum()) * 4
+        variants, reports = with_copy(ctx), [bandwidth(written)]
+        if parallel:
+            variants["serial"] = call(f, Phen, FieldD)
+            reports.append(over_serial)
+        return Bench(call(f, Phen, FieldD, parallel), call(np_velkor, Phen, FieldD), variants=variants,
                      report=merged(*reports))
     return setup
 
@@ -492,6 +536,205 @@ case("ulvaro {small}x1 k=2", needs=("ulvaro",))(ulvaro_case("small", False, 2))
 case("ulvaro {small}x1 CV+maxormins", needs=("ulvaro",))(ulvaro_case("small", True, 1))
 case("ulvaro {large}x1", needs=("ulvaro",))(ulvaro_case("large", False, 1))
 
+# tamsen: a mixed population (even columns continuous, odd ones integer) against NumPy's
+# Generator, column by column or in one call per kind (whichever is faster here is the baseline),
+# and against the legacy np.random functions.  The draws differ, so only the bounds are checked.
+
+def tamsen_fields(L):
+    lb = np.linspace(-5.0, 1.0, L)
+    ub = lb + np.linspace(1.0, 20.0, L)
+    discrete = np.arange(L) % 2 == 1
+    lb[discrete], ub[discrete] = np.floor(lb[discrete]), np.floor(ub[discrete])
+    return np.array([lb, ub, discrete.astype(float)]), lb, ub, discrete
+
+
+def generator_columns(rng, n, lb, ub, discrete):
+    out = np.empty((n, lb.size))
+    for j in range(lb.size):
+        if discrete[j]:
+            out[:, j] = rng.integers(lb[j], ub[j], size=n, endpoint=True)
+        else:
+            out[:, j] = rng.uniform(lb[j], ub[j], size=n)
+    return out
+
+
+def generator_matrix(rng, n, lb, ub, discrete):
+    out = np.empty((n, lb.size))
+    c = ~discrete
+    out[:, c] = rng.uniform(lb[c], ub[c], size=(n, int(c.sum())))
+    out[:, discrete] = rng.integers(lb[discrete], ub[discrete], size=(n, int(discrete.sum())), endpoint=True)
+    return out
+
+
+def legacy_matrix(n, lb, ub, discrete):
+    out = np.empty((n, lb.size))
+    c = ~discrete
+    out[:, c] = np.random.uniform(lb[c], ub[c], size=(n, int(c.sum())))
+    out[:, discrete] = np.random.randint(lb[discrete], ub[discrete] + 1, size=(n, int(discrete.sum())))
+    return out
+
+
+def tamsen_case(n, L, parallel):
+    def setup(mode, ops, ctx):
+        rows = n if mode.quick is False else max(1, n // 10)
+        f = ops["tamsen"]
+        F, lb, ub, discrete = tamsen_fields(L)
+        rng = np.random.default_rng(5)
+        for got in (f(rows, F, parallel), generator_columns(rng, rows, lb, ub, discrete)):
+            assert got.shape == (rows, L) and (got >= lb).all() and (got <= ub).all()
+            assert (got[:, discrete] == np.round(got[:, discrete])).all()
+        forms = {"Generator per column": call(generator_columns, rng, rows, lb, ub, discrete),
+                 "Generator per kind": call(generator_matrix, rng, rows, lb, ub, discrete)}
+        # the faster of the two Generator forms is the baseline
+        speed = {k: min(run_loop(g, 3) for _ in range(3)) for k, g in forms.items()}
+        fastest = min(speed, key=speed.get)
+        variants = {k: g for k, g in forms.items() if k != fastest}
+        variants["np.random"] = call(legacy_matrix, rows, lb, ub, discrete)
+        if parallel:
+            variants["serial"] = call(f, rows, F)
+
+        def report(times, ctx):
+            out = {"baseline": fastest}
+            out.update({f"x vs {k}": round(times[k] / times["evocore"], 2) for k in variants if k != "serial"})
+            if parallel:
+                out.update(over_serial(times, ctx))
+                out["parallel vs serial"] = round(times["serial"] / times["evocore"], 2)
+            return out
+        return Bench(call(f, rows, F, parallel), forms[fastest], check=None, variants=variants, report=report)
+    return setup
+
+
+for _n, _L in ((100, 30), (10**6, 10), (10**4, 1000)):
+    for _parallel in (False, True):
+        _label = "tamsen %sx%d mixed%s" % ("10^%d" % round(np.log10(_n)) if _n > 100 else _n, _L,
+                                          " Parallel" if _parallel else "")
+        case(_label, needs=("tamsen",))(tamsen_case(_n, _L, _parallel))
+
+case("velkor 100x10x20", needs=("velkor",))(velkor_case(100, False))
+case("velkor 100x10x20 Parallel", needs=("velkor",))(velkor_case(100, True))
+case("velkor 100000x10x20", needs=("velkor",))(velkor_case(10**5, False))
+case("velkor 100000x10x20 Parallel", needs=("velkor",))(velkor_case(10**5, True))
+
+
+# ---------------------------------------------------------------------------------------------
+# sarnet: order crossover.  Results are random, so a row checks that every child is a
+# permutation of the parents' genes and that evocore and the NumPy OX give the same shape.
+# Peers: DEAP's cxOrdered pair by pair over lists (it needs the genes 0..L-1, so on the wide
+# case it runs on the ranks of the genes, without the cost of mapping them), and a vectorised
+# NumPy OX over all pairs at once.
+
+def np_ox(K, F, lo, hi):
+    """OX children of keeper rows K and filler rows F (n x L), segment lo..hi of each row."""
+    n, L = K.shape
+    cols = np.arange(L)
+    inseg = (cols >= lo[:, None]) & (cols <= hi[:, None])
+    # the filler genes found in the keeper's segment, rows made disjoint by an offset
+    base = min(K.min(), F.min())
+    span = np.int64(max(K.max(), F.max())) - base + 2
+    off = np.arange(n, dtype=np.int64)[:, None] * span - base + 1
+    struck = np.isin(F + off, np.where(inseg, K + off, 0))
+    kept = np.take_along_axis(F, np.argsort(struck, axis=1, kind="stable"), axis=1)
+    free = np.argsort(inseg, axis=1, kind="stable")     # the child's free columns, in order
+    fill = cols < (L - (hi - lo + 1))[:, None]
+    child = K.copy()
+    child[np.nonzero(fill)[0], free[fill]] = kept[fill]
+    return child
+
+
+def np_cuts(rng, n, L):
+    c1 = rng.integers(0, L, n)
+    c2 = (c1 + rng.integers(1, L, n)) % L
+    return np.minimum(c1, c2), np.maximum(c1, c2)
+
+
+def np_sarnet(Chrom, pc, Half_N, rng):
+    """The three mating modes over all pairs (or children) at once."""
+    N, L = Chrom.shape
+    if Half_N is True or Half_N is False:
+        h = N // 2
+        A, B = Chrom[:h], Chrom[h:2 * h]
+        cross = rng.random(h) < pc
+        lo, hi = np_cuts(rng, h, L)
+        if Half_N:
+            return np.where(cross[:, None], np_ox(A, B, lo, hi), A)
+        kids = np_ox(np.concatenate([A, B]), np.concatenate([B, A]), np.tile(lo, 2), np.tile(hi, 2))
+        out = Chrom.copy()
+        both = np.tile(cross, 2)[:, None]
+        out[:2 * h] = np.where(both, kids, out[:2 * h])
+        return out
+    num = min(N, Half_N)
+    P = rng.integers(0, N, num)
+    Q = (P + rng.integers(1, N, num)) % N
+    return np_ox(Chrom[P], Chrom[Q], *np_cuts(rng, num, L))
+
+
+def deap_sarnet(lists, Half_N, cx, rnd):
+    """DEAP's cxOrdered pair by pair; the global mode crosses copies of random pairs."""
+    N = len(lists)
+    if Half_N is True or Half_N is False:
+        h = N // 2
+        for i in range(h):
+            cx(lists[i], lists[i + h])
+        return None
+    out = []
+    for _ in range((min(N, Half_N) + 1) // 2):
+        p, q = rnd.sample(range(N), 2)
+        out.extend(cx(lists[p][:], lists[q][:]))
+    return None
+
+
+def valid_children(values):
+    """A check: every row of the evocore result holds exactly `values`."""
+    want = np.sort(np.asarray(values))
+
+    def check(a, b):
+        if b is not None and np.shape(a) != np.shape(b):
+            return False, f"shape {np.shape(a)} vs {np.shape(b)}"
+        ok = bool(np.array_equal(np.sort(a, axis=1), np.broadcast_to(want, a.shape)))
+        return ok, "valid permutations" if ok else "a child is not a permutation of its parents"
+    return check
+
+
+def sarnet_case(N, L, Half_N, wide=False, parallel=False):
+    def setup(mode, ops, ctx):
+        import random
+        try:
+            from deap.tools import cxOrdered
+        except ImportError:
+            cxOrdered = None
+        f = ops["sarnet"]
+        ranks = np.array([np.random.default_rng(i).permutation(L) for i in range(N)], dtype=np.int32)
+        Chrom = ranks * 10**6 if wide else ranks
+        rng = np.random.default_rng(2)
+        variants = {}
+        if cxOrdered is not None:
+            lists = ranks.tolist()
+            variants["DEAP"] = call(deap_sarnet, lists, Half_N, cxOrdered, random.Random(3))
+        if wide:
+            variants["narrow"] = call(f, ranks, 1.0, Half_N)
+        if parallel:
+            variants["Parallel"] = call(f, Chrom, 1.0, Half_N, True)
+
+        def report(times, ctx):
+            out = {}
+            if "DEAP" in times:
+                out["vs DEAP"] = round(times["DEAP"] / times["evocore"], 1)
+            if "narrow" in times:
+                out["wide/narrow"] = round(times["evocore"] / times["narrow"], 2)
+            if "Parallel" in times:
+                out["serial/Parallel"] = round(times["evocore"] / times["Parallel"], 2)
+            return out
+        return Bench(call(f, Chrom, 1.0, Half_N), call(np_sarnet, Chrom, 1.0, Half_N, rng),
+                     check=valid_children(Chrom[0]), variants=variants, report=report)
+    return setup
+
+
+case("sarnet 100x50", needs=("sarnet",))(sarnet_case(100, 50, False))
+case("sarnet 1000x200", needs=("sarnet",))(sarnet_case(1000, 200, False, parallel=True))
+case("sarnet 1000x200 Half_N=True", needs=("sarnet",))(sarnet_case(1000, 200, True, parallel=True))
+case("sarnet 1000x200 Half_N=1000", needs=("sarnet",))(sarnet_case(1000, 200, 1000, parallel=True))
+case("sarnet 1000x200 genes x10^6", needs=("sarnet",))(sarnet_case(1000, 200, False, wide=True, parallel=True))
+
 
 # ---------------------------------------------------------------------------------------------
 # Timing.
@@ -534,6 +777,8 @@ def measure(callables, mode):
 
 def agree(a, b, check):
     """(ok, note) for the evocore result a against the baseline result b."""
+    if callable(check):                                  # a validity test of its own
+        return check(a, b)
     if isinstance(a, tuple) and isinstance(b, tuple):   # e.g. (array, count)
         if len(a) != len(b):
             return False, f"{len(a)} results vs {len(b)}"

@@ -29,7 +29,7 @@ Z = A([1.0, 2.0])
 # ---- module and function attributes ------------------------------------------------------------
 
 
-MODULES = ["druvik", "quelan", "ornavi", "fendrik", "ulvaro", "build"]
+MODULES = ["druvik", "quelan", "ornavi", "fendrik", "ulvaro", "velkor", "tamsen", "sarnet", "build"]
 
 
 @pytest.mark.parametrize("name", MODULES)
