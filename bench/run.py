@@ -367,6 +367,10 @@ def aggregation_folded(op, kind, parallel):
             variants["serial"] = call(f, *args)
             reports.append(over_serial)
         return Bench(call(f, *args, Parallel=parallel), peer, check=check, variants=variants,
+                     report=merged(*reports))
+    return setup
+
+
 
 # velkor: binary/Gray encoding against the NumPy encoder a user would write (codes by the same
 # formula, digits by shifting and masking, Gray by XOR).  The values lie inside their ranges, so
@@ -735,6 +739,70 @@ case("sarnet 1000x200 Half_N=True", needs=("sarnet",))(sarnet_case(1000, 200, Tr
 case("sarnet 1000x200 Half_N=1000", needs=("sarnet",))(sarnet_case(1000, 200, 1000, parallel=True))
 case("sarnet 1000x200 genes x10^6", needs=("sarnet",))(sarnet_case(1000, 200, False, wide=True, parallel=True))
 
+# polvane: SciPy's cdist sums every entry in the same order, so it must agree exactly; the
+# matrix-product forms (|a|^2 + |b|^2 - 2 a.b, and the product of unit rows) are the fast inexact
+# NumPy code and are timed alongside as variants.
+def np_euclidean_product(A, B):
+    d = np.einsum("ij,ij->i", A, A)[:, None] + np.einsum("ij,ij->i", B, B)[None, :] - 2.0 * (A @ B.T)
+    return np.sqrt(np.maximum(d, 0.0, out=d), out=d)
+
+
+def np_cosine_product(A, B):
+    return 1.0 - (A / np.linalg.norm(A, axis=1, keepdims=True)) @ (B / np.linalg.norm(B, axis=1, keepdims=True)).T
+
+
+def over(key, label):
+    """baseline-style ratio of variant `key` over evocore (above 1: evocore is faster)."""
+    def report(times, ctx):
+        return {label: round(times[key] / times["evocore"], 2)}
+    return report
+
+
+def polvane_case(ra, rb, dim, metric, parallel=False, self_vs_general=False):
+    def setup(mode, ops, ctx):
+        from scipy.spatial.distance import cdist
+        f = ops["polvane"]
+        rng = np.random.default_rng(3)
+        A, B = rng.random((ra, dim)), rng.random((rb, dim))
+        if self_vs_general:
+            # the same object twice against an equal copy: each pair once against every pair
+            variants, reports = {}, []
+            if parallel:
+                variants["serial"] = call(f, A, A, metric)
+                reports.append(over_serial)
+            return Bench(call(f, A, A, metric, parallel), call(f, A, A.copy(), metric, parallel), variants=variants,
+                         report=merged(*reports))
+        variants, reports = {}, []
+        if metric == "euclidean" and not parallel and dim == 16:
+            variants["matmul form"] = call(np_euclidean_product, A, B)
+            reports.append(over("matmul form", "vs matmul form"))
+        if metric == "cosine":
+            variants["matmul form"] = call(np_cosine_product, A, B)
+            reports.append(over("matmul form", "vs matmul form"))
+        if parallel:
+            variants["serial"] = call(f, A, B, metric)
+            reports.append(over_serial)
+        check = ("close", 1e-12, 1e-12) if metric == "cosine" else "equal"
+        return Bench(call(f, A, B, metric, parallel), call(cdist, A, B, metric), check=check, variants=variants,
+                     report=merged(*reports))
+    return setup
+
+
+# The rows that call NumPy's matrix product come last: its BLAS threads keep spinning for a
+# while after each product and would take the second core from the Parallel rows.
+for _ra, _rb, _dim, _metric, _parallel in (
+        (2000, 2000, 16, "euclidean", True), (2000, 2000, 16, "cityblock", False),
+        (2000, 2000, 16, "cityblock", True),
+        (10**5, 100, 3, "euclidean", False), (10**5, 100, 3, "euclidean", True),
+        (10**5, 100, 3, "cityblock", False), (10**5, 100, 3, "cityblock", True),
+        (100, 100, 3, "euclidean", False), (100, 100, 3, "cityblock", False)):
+    case(f"polvane {_ra}x{_rb}x{_dim} {_metric}{' Parallel' if _parallel else ''} vs cdist",
+         needs=("polvane",))(polvane_case(_ra, _rb, _dim, _metric, _parallel))
+for _metric, _parallel in (("euclidean", False), ("cityblock", False), ("euclidean", True), ("cityblock", True)):
+    case(f"polvane 2000x2000x16 {_metric}{' Parallel' if _parallel else ''} same object vs copy",
+         needs=("polvane",))(polvane_case(2000, 2000, 16, _metric, _parallel, self_vs_general=True))
+for _metric in ("euclidean", "cosine"):
+    case(f"polvane 2000x2000x16 {_metric} vs cdist", needs=("polvane",))(polvane_case(2000, 2000, 16, _metric))
 
 # ---------------------------------------------------------------------------------------------
 # Timing.

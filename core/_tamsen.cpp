@@ -20,15 +20,25 @@ constexpr int kChunk = 256;                         // values drawn per call of 
 constexpr std::int64_t kValueWork = 2;
 constexpr std::int64_t kSeedWork = 50;
 
-// round(x): halves away from zero, as the C library's round, without a library call and without
-// a branch on the fraction (which is random here).  For |x| < 2^52 the truncation toward zero is exact in 64-bit integers
-// and |x| - trunc(|x|) is exact; larger values (and inf, NaN) are integral or left as they are.
-inline double round_half_away(double x) {
-    const double a = std::fabs(x);
-    if (!(a < kTwo52)) return x;
-    double t = (double)(long long)a;
-    t += (double)(a - t >= 0.5);
-    return std::copysign(t, x);
+// Two doubles side by side, and the lane masks their comparisons give (all ones or zero).
+using D2 = double __attribute__((vector_size(16)));
+using M2 = std::int64_t __attribute__((vector_size(16)));
+
+inline D2 splat(double x) { return D2{x, x}; }
+
+// round(x) in both lanes: halves away from zero, as the C library's round, in plain arithmetic
+// without a branch on the fraction (which is random here).  For |x| < 2^52 adding and taking away
+// 2^52 gives the nearest integer, which is stepped down to floor(|x|); |x| - floor(|x|) is exact.
+// Larger values, inf and NaN are integral or stay as they are.
+inline D2 round_half_away(D2 x) {
+    const M2 sign = (M2)x & (M2){INT64_MIN, INT64_MIN};
+    const D2 a = (D2)((M2)x ^ sign);
+    const D2 two52 = splat(kTwo52), one = splat(1.0);
+    D2 t = (a + two52) - two52;
+    t -= (D2)((M2)one & (M2)(t > a));
+    t += (D2)((M2)one & (M2)(a - t >= splat(0.5)));
+    const M2 small = (M2)(a < two52);
+    return (D2)((small & ((M2)t | sign)) | (~small & (M2)x));
 }
 
 struct Columns {
@@ -37,15 +47,47 @@ struct Columns {
     const int* varTypes;
 };
 
-// Columns j0 .. j0 + m - 1 of one row from its draws raw[j * stride]: each draw scaled into its
-// column's interval, and rounded in the discrete columns.
-inline void scale(const int* raw, std::ptrdiff_t stride, double* out, const Columns& c, std::ptrdiff_t j0, int m) {
+// The value of a draw in a column: scaled into the column's interval (the product, then the
+// scaling by 2^-31, then the lower bound), and rounded where the column is discrete.
+inline D2 value(D2 draw, D2 width, D2 lb) { return draw * width * splat(kRandScale) + lb; }
+
+// Columns j0 .. j0 + m - 1 of one row from its draws raw[0..m): two columns at a time.
+inline void scale_row(const int* raw, double* out, const Columns& c, std::ptrdiff_t j0, int m) {
     const double* w = c.width + j0;
     const double* lb = c.lb + j0;
     const int* type = c.varTypes + j0;
+    int j = 0;
+    for (; j + 2 <= m; j += 2) {
+        const D2 v = value(D2{(double)raw[j], (double)raw[j + 1]}, D2{w[j], w[j + 1]}, D2{lb[j], lb[j + 1]});
+        const M2 discrete = M2{type[j] == 1 ? -1 : 0, type[j + 1] == 1 ? -1 : 0};
+        const D2 r = (D2)((discrete & (M2)round_half_away(v)) | (~discrete & (M2)v));
+        out[j] = r[0];
+        out[j + 1] = r[1];
+    }
+    for (; j < m; ++j) {
+        const D2 v = value(splat((double)raw[j]), splat(w[j]), splat(lb[j]));
+        out[j] = (type[j] == 1 ? round_half_away(v) : v)[0];
+    }
+}
+
+// The same for the K rows of a block whose draws lie lane-wise, raw[j * K + k] for row k: two
+// rows at a time, column by column; out points at column j0 of the block's first row, and only
+// its first n rows are written.
+template <int K>
+inline void scale_lanes(const int* raw, int n, double* out, std::ptrdiff_t L, const Columns& c, std::ptrdiff_t j0,
+                        int m) {
     for (int j = 0; j < m; ++j) {
-        const double v = (double)raw[j * stride] * w[j] * kRandScale + lb[j];
-        out[j] = type[j] == 1 ? round_half_away(v) : v;
+        const D2 w = splat(c.width[j0 + j]), lb = splat(c.lb[j0 + j]);
+        const bool discrete = c.varTypes[j0 + j] == 1;
+        const int* r = raw + j * K;
+        double v[K];
+        for (int k = 0; k < K; k += 2) {
+            D2 x = value(D2{(double)r[k], (double)r[k + 1]}, w, lb);
+            if (discrete) x = round_half_away(x);
+            v[k] = x[0];
+            v[k + 1] = x[1];
+        }
+        for (int k = 0; k < n; ++k) out[k * L + j] = v[k];
     }
 }
 
@@ -74,7 +116,7 @@ void _tamsen(double* Chrom, int Nind, int Lind, double* lbs, double* ubs, const 
             for (std::ptrdiff_t j0 = 0; j0 < L; j0 += kChunk) {
                 const int m = L - j0 < kChunk ? (int)(L - j0) : kChunk;
                 g.fill(raw, m);
-                scale(raw, 1, Chrom + i * L + j0, c, j0, m);
+                scale_row(raw, Chrom + i * L + j0, c, j0, m);
             }
         }
         return;
@@ -95,7 +137,7 @@ void _tamsen(double* Chrom, int Nind, int Lind, double* lbs, double* ubs, const 
             for (std::ptrdiff_t j0 = 0; j0 < L; j0 += kLaneChunk) {
                 const int m = L - j0 < kLaneChunk ? (int)(L - j0) : kLaneChunk;
                 lanes.fill(raw, m);
-                for (int k = 0; k < n; ++k) scale(raw + k, K, Chrom + (b + k) * L + j0, c, j0, m);
+                scale_lanes<K>(raw, n, Chrom + b * L + j0, L, c, j0, m);
             }
         }
     });

@@ -1,6 +1,6 @@
 // sarnet: order crossover (OX) of a permutation-coded chromosome matrix.
 #include "../frame/array.hpp"
-#include "../frame/scalar.hpp"
+#include "../frame/values.hpp"
 #include "_sarnet.hpp"
 
 #include <cmath>
@@ -68,16 +68,6 @@ const char* const kMessages[] = {
 
 const char* const kBuiltins[] = {"RuntimeError"};
 
-// Module constants: the names of np.random.randint and its upper bound.
-PyObject *s_random, *s_randint, *k_rand_top;
-
-int make_constants() {
-    s_random = PyUnicode_InternFromString("random");
-    s_randint = PyUnicode_InternFromString("randint");
-    k_rand_top = PyLong_FromLong(2147483647);
-    return s_random && s_randint && k_rand_top ? 0 : -1;
-}
-
 // np.min(OldChrom) and np.max(OldChrom) as 32-bit ints.  An exact int32 ndarray is reduced
 // here, which gives the same two integers without two trips through NumPy.
 void gene_bounds(PyObject* OldChrom, const evo::Array& exact, int& Lb, int& Ub) {
@@ -98,17 +88,6 @@ bool within(const evo::Array& Chrom, int Lb, int Ub) {
     return Lb <= lo && hi <= Ub;
 }
 
-// One draw from NumPy's global generator: np.random.randint(2, 2147483647).
-int draw_rand_delta() {
-    evo::Ref randint = evo::getattr(evo::np_attr(s_random).get(), s_randint);
-    return evo::as_int(evo::call(randint.get(), evo::constants.two, k_rand_top).get());
-}
-
-[[noreturn]] void no_memory() {
-    PyErr_NoMemory();
-    evo::rethrow();
-}
-
 const int kLine = __LINE__ + 1;
 PyObject* sarnet(evo::Args& a) {
     const int Parallel = evo::bool_switch(a[PARALLEL], M_PARALLEL);
@@ -125,7 +104,7 @@ PyObject* sarnet(evo::Args& a) {
     const int* genes = Chrom.imatrix(Nind, Lind);
 
     const int check = trusted || within(Chrom, Lb, Ub) ? _check_permutation(genes, Nind, Lind, Lb, Ub, Parallel) : 0;
-    if (check < 0) no_memory();
+    if (check < 0) evo::out_of_memory();
     if (check == 0) evo::fail(M_CHROMOSOME);
 
     PyObject* Half_N = a[HALF_N];
@@ -139,10 +118,10 @@ PyObject* sarnet(evo::Args& a) {
     if (!a.is_none(XOVR)) {
         PyObject* x = a[XOVR];
         if (evo::less_than(x, evo::constants.zero) || evo::greater_than(x, evo::constants.one)) evo::fail(M_XOVR);
-        pc = evo::as_double(x);
+        pc = evo::to_double(x);
         if (std::isnan(pc)) evo::fail(M_XOVR);
     }
-    const int randDelta = draw_rand_delta();
+    const int randDelta = evo::draw_rand_delta();
 
     bool done;
     evo::Array NewChrom;
@@ -156,12 +135,12 @@ PyObject* sarnet(evo::Args& a) {
         NewChrom = evo::Array::empty({Num, Lind}, evo::Elem::i32);
         done = _sarnet_gb(genes, Nind, Lind, Lb, Ub, NewChrom.out_imatrix(Num, Lind), Num, randDelta, Parallel);
     }
-    if (!done) no_memory();
+    if (!done) evo::out_of_memory();
     return NewChrom.release();
 }
 
 const evo::Module kModule = evo::operator_module("sarnet", "core/sarnet.cpp", kLine, kDoc, kParams, kMessages,
-                                                   kBuiltins, sarnet, make_constants);
+                                                   kBuiltins, sarnet);
 
 }  // namespace
 

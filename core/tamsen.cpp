@@ -2,6 +2,7 @@
 #include <vector>
 
 #include "../frame/array.hpp"
+#include "../frame/convert.hpp"
 #include "../frame/values.hpp"
 #include "_tamsen.hpp"
 
@@ -61,12 +62,6 @@ evo::Array field_row(PyObject* FieldDR, int k, evo::Elem elem) {
     return evo::Array::astype(evo::getitem(FieldDR, g_row[k]).get(), elem, 1);
 }
 
-Py_ssize_t count(PyObject* n) {
-    Py_ssize_t v = PyNumber_AsSsize_t(n, PyExc_OverflowError);
-    if (v == -1 && PyErr_Occurred()) evo::rethrow();
-    return v;
-}
-
 const int kLine = __LINE__ + 1;
 PyObject* tamsen(evo::Args& a) {
     const int Parallel = evo::bool_switch(a[PARALLEL], M_PARALLEL);
@@ -76,8 +71,7 @@ PyObject* tamsen(evo::Args& a) {
     if (!evo::is_int(Nind) || evo::less_equal(Nind, evo::constants.zero)) evo::fail(M_NIND);
     if (evo::not_equal(shape[0].get(), g_three)) evo::fail(M_FIELDDR);
 
-    evo::Ref high = evo::integer(2147483647);
-    const int randDelta = evo::as_int(evo::np_randint(evo::constants.two, high.get()).get());
+    const int randDelta = evo::draw_rand_delta();
 
     evo::Ref FieldDR = evo::Ref::borrow(a[FIELDDR]);
     evo::Ref flags = evo::getattr(FieldDR.get(), evo::names.flags);
@@ -87,7 +81,7 @@ PyObject* tamsen(evo::Args& a) {
     const evo::Array ubs = field_row(FieldDR.get(), 1, evo::Elem::f64);
     const evo::Array varTypes = field_row(FieldDR.get(), 2, evo::Elem::i32);
 
-    const Py_ssize_t rows = count(Nind), Lind = count(shape[1].get());
+    const Py_ssize_t rows = evo::index_value(Nind), Lind = evo::index_value(shape[1].get());
     evo::Array Chrom = evo::Array::empty({rows, Lind}, evo::Elem::f64);
     double* out = Chrom.out_matrix(rows, Lind);
     // The kernel widens the discrete bounds in place: in copies of the rows, never in FieldDR.

@@ -35,6 +35,7 @@ public:
     // A new C-contiguous float64 array holding a copy of `src`.
     static Array copy_of(const Array& src);
 
+
     explicit operator bool() const noexcept { return bool(ref_); }
     PyObject* obj() const noexcept { return ref_.get(); }
     Py_ssize_t dim(int axis) const noexcept { return view_.shape[axis]; }

@@ -20,7 +20,7 @@ Ref c_contiguous(PyObject* obj) {
     return call(np_attr(names.ascontiguousarray).get(), obj);
 }
 
-Ref row_selector(long k) {
+Ref row_selector(Py_ssize_t k) {
     Ref index = Ref::steal(PyLong_FromLong(k));
     Ref all = Ref::steal(PySlice_New(nullptr, nullptr, nullptr));
     return Ref::steal(PyTuple_Pack(2, index.get(), all.get()));

@@ -12,7 +12,7 @@ namespace evo {
 Ref c_contiguous(PyObject* obj);
 
 // The tuple (k, slice(None)), the selector of row k as in a[k, :].
-Ref row_selector(long k);
+Ref row_selector(Py_ssize_t k);
 
 // The rows of a (rows x cols) matrix m, each taken as m[k, :].astype(float) or
 // m[k, :].astype(np.int32) (`selector` is the pre-built (k, :)), checked to be a vector of cols

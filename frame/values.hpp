@@ -76,6 +76,13 @@ inline void require_ndarray_object(PyObject* o) {
     rethrow();
 }
 
+// An argument handed to a kernel as a NumPy array: anything else raises that TypeError; an array
+// is coerced (contiguity first, then the element type).
+inline Array ndarray_argument(PyObject* obj, Elem elem, int ndim) {
+    require_ndarray_object(obj);
+    return Array::coerce(obj, elem, ndim);
+}
+
 // obj.dtype == np.<t> for one of the named NumPy scalar types.
 inline bool dtype_is_one_of(PyObject* obj, std::initializer_list<PyObject*> types) {
     Ref dtype = getattr(obj, names.dtype);
@@ -119,6 +126,7 @@ inline Ref divide(PyObject* a, PyObject* b) { return Ref::steal(PyNumber_TrueDiv
 inline Ref negative(PyObject* a) { return Ref::steal(PyNumber_Negative(a)); }
 inline Ref power(PyObject* a, PyObject* b) { return Ref::steal(PyNumber_Power(a, b, Py_None)); }
 inline Ref equal(PyObject* a, PyObject* b) { return Ref::steal(PyObject_RichCompare(a, b, Py_EQ)); }
+inline Ref matmul(PyObject* a, PyObject* b) { return Ref::steal(PyNumber_MatrixMultiply(a, b)); }
 
 // In place on an array this call owns (a -= b, a /= b, a **= b, np.negative(a, out=a)): the same
 // element operations, without a new array.
@@ -138,18 +146,50 @@ inline void negative_in_place(PyObject* a) {
 // isinstance(obj, int): int, its subclasses and so bool; NumPy integer scalars are not ints.
 inline bool is_int(PyObject* obj) noexcept { return PyLong_Check(obj); }
 
-// An integer object (or one with __index__) as a 32-bit signed integer, else OverflowError
-// "value too large to convert to int".
-inline int as_int(PyObject* obj) {
-    Ref index = Ref::steal(PyNumber_Index(obj));
+// The value of an int as a 32-bit C int, else OverflowError "value too large to convert to int".
+inline int int_value(PyObject* v) {
     int overflow = 0;
-    const long long v = PyLong_AsLongLongAndOverflow(index.get(), &overflow);
-    if (v == -1 && PyErr_Occurred()) rethrow();
-    if (overflow != 0 || v < INT32_MIN || v > INT32_MAX) {
+    const long long r = PyLong_AsLongLongAndOverflow(v, &overflow);
+    if (r == -1 && PyErr_Occurred()) rethrow();
+    if (overflow != 0 || r < INT32_MIN || r > INT32_MAX) {
         PyErr_SetString(PyExc_OverflowError, "value too large to convert to int");
         rethrow();
     }
-    return (int)v;
+    return (int)r;
+}
+
+// A number as a 32-bit C int: an int as it is, any other object through its __int__ (so a float
+// or a NumPy scalar is truncated toward zero; a NaN raises ValueError and an infinity
+// OverflowError from that conversion).  Strings are not parsed: TypeError.
+inline int as_int(PyObject* x) {
+    if (PyLong_Check(x)) return int_value(x);
+    PyNumberMethods* nb = Py_TYPE(x)->tp_as_number;
+    if (nb == nullptr || nb->nb_int == nullptr) {
+        PyErr_SetString(PyExc_TypeError, "an integer is required");
+        rethrow();
+    }
+    Ref v = Ref::steal(nb->nb_int(x));
+    if (!PyLong_Check(v.get())) {
+        PyErr_Format(PyExc_TypeError, "__int__ returned non-int (type %.200s)", Py_TYPE(v.get())->tp_name);
+        rethrow();
+    }
+    return int_value(v.get());
+}
+
+// An int compared with a C value without converting it: -1, 0 or 1 as v <, == or > c.
+inline int int_sign_against(PyObject* v, long long c) {
+    int overflow = 0;
+    const long long r = PyLong_AsLongLongAndOverflow(v, &overflow);
+    if (r == -1 && PyErr_Occurred()) rethrow();
+    if (overflow != 0) return overflow;
+    return r < c ? -1 : r > c ? 1 : 0;
+}
+
+// An integer object (anything with __index__) as a count; OverflowError when it does not fit.
+inline Py_ssize_t index_value(PyObject* o) {
+    Py_ssize_t n = PyNumber_AsSsize_t(o, PyExc_OverflowError);
+    if (n == -1 && PyErr_Occurred()) rethrow();
+    return n;
 }
 
 // `a, b, ... = seq` into out[0..n): ValueError "too many values to unpack (expected n)" when
@@ -176,21 +216,17 @@ inline void unpack(PyObject* seq, Ref* out, Py_ssize_t n) {
     }
 }
 
-// The index (k, :) that selects row k of a matrix: a new tuple of k and slice(None).
-inline Ref row_selector(Py_ssize_t k) {
-    Ref slice = Ref::steal(PySlice_New(nullptr, nullptr, nullptr));
-    Ref index = integer(k);
-    return Ref::steal(PyTuple_Pack(2, index.get(), slice.get()));
-}
-
-// np.random.randint(low, high), through the module global np.
-inline Ref np_randint(PyObject* low, PyObject* high) {
+// One draw from NumPy's global generator, np.random.randint(2, 2147483647), as a 32-bit int:
+// the seed material of the random kernels.
+inline int draw_rand_delta() {
     static PyObject* random = nullptr;
     static PyObject* randint = nullptr;
+    static PyObject* top = nullptr;
     if (random == nullptr) random = check(PyUnicode_InternFromString("random"));
     if (randint == nullptr) randint = check(PyUnicode_InternFromString("randint"));
+    if (top == nullptr) top = check(PyLong_FromLong(2147483647));
     Ref generator = np_attr(random);
-    return call_method(generator.get(), randint, low, high);
+    return as_int(call_method(generator.get(), randint, constants.two, top).get());
 }
 
 }  // namespace evo
