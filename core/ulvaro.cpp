@@ -175,6 +175,9 @@ PyObject* ulvaro(evo::Args& a) {
     bool owned = evo::is_exact_ndarray(objv);
     evo::Ref ObjV = owned ? evo::astype_float(objv)
                           : evo::astype_float(evo::call_method(objv, evo::value_names::copy.get()).get());
+    // The formula is element by element: a subclass's copy is worked on as a plain ndarray, so that
+    // an operator of its own (np.matrix's ** is the matrix power) does not take over.
+    if (!owned) ObjV = evo::call(evo::np_attr(evo::value_names::asarray.get()).get(), ObjV.get());
     const Py_ssize_t Nind = evo::shape_at(ObjV.get(), 0);
 
     if (!a.is_none(MAXORMINS)) {

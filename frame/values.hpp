@@ -25,7 +25,7 @@ private:
 };
 
 namespace value_names {
-inline Name all{"all"}, ones{"ones"}, negative{"negative"}, out{"out"}, copy{"copy"}, int64{"int64"},
+inline Name all{"all"}, ones{"ones"}, asarray{"asarray"}, negative{"negative"}, out{"out"}, copy{"copy"}, int64{"int64"},
     float32{"float32"}, float64{"float64"};
 }  // namespace value_names
 
