@@ -818,6 +818,24 @@ def leak_cases():
         "ornavi-valid-matrix": ((np.matrix(X), None, None, Z), {}, None),
         "ornavi-bad-old": ((X, None, None, [0.0, 0.0]), {}, RuntimeError),
         "ornavi-numpy-error": ((np.empty((0, 2)),), {}, ValueError),
+        "fendrik-valid-count": ((BASE["CV"],), dict(return_count=True), None),
+        "fendrik-valid-converted": ((np.asfortranarray(BASE["CV"].astype(np.float32)), A([0.5, 0.5], np.float32), True,
+                                     True), {}, None),
+        "fendrik-bad-threshold": ((BASE["CV"], "0"), {}, RuntimeError),
+        "ulvaro-valid-plain": ((BASE["ObjV"][:, :1],), dict(k=2), None),
+        "ulvaro-valid-converted": ((BASE["ObjV"][:, :1].astype(int), BASE["CV"], A([-1]), np.float64(0.5)), {}, None),
+        "ulvaro-bad-k": ((BASE["ObjV"][:, :1],), dict(k=np.int64(2)), RuntimeError),
+        "velkor-valid": ((BASE["ObjV"], A([[4] * 3, [0] * 3, [10] * 3, [0, 1, 0], [0] * 3, [1] * 3, [0] * 3, [0, 0, 1]])),
+                         {}, None),
+        "velkor-bad-rows": ((BASE["ObjV"], np.ones((7, 3))), {}, RuntimeError),
+        "tamsen-valid": ((5, A([[0.0, 1.0], [1.0, 9.0], [0.0, 1.0]])), dict(Parallel=True), None),
+        "tamsen-bad-unpack": ((5, np.ones(3)), {}, ValueError),
+        "sarnet-valid": ((A([[1, 2, 3, 4], [4, 3, 2, 1], [2, 1, 4, 3], [3, 4, 1, 2]]), 1.0), {}, None),
+        "sarnet-valid-global": ((A([[1, 2, 3, 4], [4, 3, 2, 1.0]]), None, 3, True), {}, None),
+        "sarnet-bad-chromosome": ((A([[1, 1], [1, 2]]),), {}, RuntimeError),
+        "polvane-valid": ((BASE["ObjV"], BASE["weights"]), {}, None),
+        "polvane-valid-cosine": ((F, BASE["weights"].astype(int), "cosine"), {}, None),
+        "polvane-bad-metric": ((X, W, "Euclidean"), {}, RuntimeError),
         "build-valid": ((), {}, None),
         "build-bad-argument": ((1,), {}, TypeError),
     }
@@ -903,6 +921,10 @@ def concurrent_calls():
     return {
         "druvik": lambda Parallel: evocore.druvik(P, Q, z, CV, None, Parallel),
         "quelan": lambda Parallel: evocore.quelan(P, Q, z, None, np.array([1, -1, 1]), 0.5, Parallel),
+        "fendrik": lambda Parallel: evocore.fendrik(CV, None, True, Parallel)[0],
+        "velkor": lambda Parallel: evocore.velkor(P[:20000], np.array([[9] * 3, [-3] * 3, [3] * 3, [0, 1, 1], [0] * 3,
+                                                                      [1] * 3, [1] * 3, [0, 0, 1]]), Parallel),
+        "polvane": lambda Parallel: evocore.polvane(P[:300], Q[:400], "cityblock", Parallel),
     }
 
 

@@ -32,8 +32,10 @@ def huge():
         (lambda a: evocore.ornavi(a), lambda r: (r == -3.0).all()),
         (lambda a: evocore.ornavi(a, reverse=True), lambda r: (r == 2.0).all()),
         (lambda a: evocore.druvik(a, a), lambda r: (r == -3.0).all()),
+        (lambda a: evocore.fendrik(a, None, True), lambda r: r[0][0, 0] == 128.0 and r[0][-1, 0] == 0.0 and r[1] == ROWS - 1),
+        (lambda a: evocore.polvane(a, a[-1:], "cityblock"), lambda r: r[0, 0] == 320.0 and r[-1, 0] == 0.0 and r[-2, 0] == 192.0),
     ],
-    ids=["druvik", "quelan", "ornavi", "ornavi-reverse", "druvik-ideal"],
+    ids=["druvik", "quelan", "ornavi", "ornavi-reverse", "druvik-ideal", "fendrik", "polvane"],
 )
 def test_matrices_past_32_bit_offsets(huge, call, check):
     assert check(call(huge))
