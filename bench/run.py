@@ -4,6 +4,7 @@
     python bench/run.py            full run (about a minute)
     python bench/run.py --quick    smoke run with small sizes (a few seconds)
     python bench/run.py --json P   also write the rows to P (default bench/results.json)
+    python bench/run.py fendrik    only the cases whose name contains a given word
 
 Everything runs in one process.  For each case the evocore call and its NumPy baseline (plus
 any further variants of the case) are timed in interleaved repeats, each measurement being
@@ -57,7 +58,9 @@ class Bench:
 
     evocore, baseline : zero-argument callables (functools.partial keeps the call overhead low);
                         evocore may be None for a row that only measures the machine.
-    check             : "equal", or ("close", rtol, atol) for np.allclose.
+    check             : "equal", ("close", rtol, atol) for np.allclose, or a function
+                        check(evocore_result, baseline_result) -> (ok, note) for operators whose
+                        results are random and can only be checked for validity.
     variants          : further named callables timed interleaved with the two above.
     report            : report(times, ctx) -> dict of extra fields, where times maps "evocore",
                         "baseline" and each variant name to its best time per call.
@@ -159,14 +162,14 @@ def with_copy(ctx, variants=None):
     return variants
 
 
-def bandwidth(nbytes, key="evocore"):
-    """Report of a throughput row: nbytes moved per call, in GB/s and as a share of the copy
-    probe's GB/s (a single-threaded copy, so a parallel row can exceed 1)."""
+def bandwidth(nbytes, key="evocore", probe="copy"):
+    """Report of a throughput row: nbytes moved per call, in GB/s and as a share of the probe's
+    GB/s ("copy" or "read", both single-threaded, so a parallel row can exceed 1)."""
     def report(times, ctx):
         gbps = nbytes / times[key] / 1e9
         out = {"GB/s": round(gbps, 2)}
-        if "copy" in times:
-            out["of copy"] = round(gbps / (ctx["copy bytes"] / times["copy"] / 1e9), 2)
+        if probe in times:
+            out[f"of {probe}"] = round(gbps / (ctx[f"{probe} bytes"] / times[probe] / 1e9), 2)
         return out
     return report
 
@@ -368,6 +371,52 @@ def aggregation_folded(op, kind, parallel):
     return setup
 
 
+
+# velkor: binary/Gray encoding against the NumPy encoder a user would write (codes by the same
+# formula, digits by shifting and masking, Gray by XOR).  The values lie inside their ranges, so
+# every code is a valid non-negative code of its segment and the shift form gives the same digits.
+def velkor_data(n, nvar=10, length=20, seed=7):
+    rng = np.random.default_rng(seed)
+    lb = rng.integers(-10, 0, nvar).astype(float)     # whole bounds: rounded values stay inside
+    ub = lb + rng.integers(1, 20, nvar)
+    FieldD = np.vstack([np.full(nvar, length), lb, ub, rng.integers(0, 2, nvar), np.zeros(nvar),
+                        rng.integers(0, 2, nvar), rng.integers(0, 2, nvar), rng.integers(0, 2, nvar)]).astype(float)
+    Phen = lb + rng.uniform(0.001, 0.999, (n, nvar)) * (ub - lb)
+    Phen[:, FieldD[7] != 0] = np.round(Phen[:, FieldD[7] != 0])
+    return Phen, FieldD
+
+
+def np_velkor(Phen, FieldD):
+    lens = FieldD[0].astype(np.int32)
+    lb, ub, lbin, ubin = FieldD[1], FieldD[2], FieldD[5], FieldD[6]
+    discrete = FieldD[7] != 0
+    pow2 = 2.0 ** lens
+    scale = np.where(discrete, pow2 - 1, pow2 + 1 - lbin - ubin)
+    shift = np.where(discrete, 0.5, -(lbin == 0).astype(float))
+    v = (scale * (Phen - lb) / np.abs(ub - lb) + shift).astype(np.int32)
+    v = np.where(FieldD[3] != 0, v ^ (v >> 1), v)
+    var = np.repeat(np.arange(len(lens)), lens)
+    ends = np.cumsum(lens)
+    shifts = (ends[var] - 1 - np.arange(ends[-1] if len(ends) else 0)).astype(np.int32)
+    return (v[:, var] >> shifts) & 1
+
+
+def velkor_case(n, parallel):
+    def setup(mode, ops, ctx):
+        Phen, FieldD = velkor_data(n)
+        f = ops["velkor"]
+        if n < 10**4:
+            return Bench(call(f, Phen, FieldD, parallel), call(np_velkor, Phen, FieldD))
+        written = n * int(FieldD[0].sum()) * 4
+        variants, reports = with_copy(ctx), [bandwidth(written)]
+        if parallel:
+            variants["serial"] = call(f, Phen, FieldD)
+            reports.append(over_serial)
+        return Bench(call(f, Phen, FieldD, parallel), call(np_velkor, Phen, FieldD), variants=variants,
+                     report=merged(*reports))
+    return setup
+
+
 for _op in ("druvik", "quelan"):
     for _kind, _label in (("CV", " CV"), ("CV+maxormins", " CV+maxormins"), ("ideal", " idealPoint=None")):
         case(f"{_op} {{large}}x3{_label}", needs=(_op,))(aggregation_folded(_op, _kind, False))
@@ -394,6 +443,366 @@ def busy_cores(mode, ops, ctx):
 
 case("druvik 100000x3 Parallel vs serial, all cores busy", needs=("druvik",))(busy_cores)
 
+# ---- fendrik and ulvaro ----------------------------------------------------------------------
+
+@case("memory read np.max")
+def read_probe(mode, ops, ctx):
+    src = np.random.default_rng(0).random(mode.copy_bytes // 8)
+    ctx["read"] = call(np.max, src)
+    ctx["read bytes"] = src.nbytes
+
+    def report(times, ctx):
+        return {"MB": src.nbytes >> 20, "GB/s": round(src.nbytes / times["baseline"] / 1e9, 2)}
+    return Bench(None, ctx["read"], check=None, report=report)
+
+
+def np_merge_fold(CV, Threshold=None, return_count=False):
+    """The merged column as a fold over the columns, and the count."""
+    limits = Threshold if isinstance(Threshold, np.ndarray) else np.zeros(CV.shape[1])
+    v = np.where(CV[:, :1] > limits[0], CV[:, :1], 0.0)
+    for j in range(1, CV.shape[1]):
+        c = CV[:, j:j + 1]
+        v = v + np.where(c > limits[j], c, 0.0)
+    if not return_count:
+        return v
+    bound = 0.0 if Threshold is None or isinstance(Threshold, np.ndarray) else Threshold
+    return v, int(np.count_nonzero(v <= bound))
+
+
+def np_merge_sum(CV, Threshold=None, return_count=False):
+    """The merged column in one whole-matrix expression, and the count."""
+    limits = Threshold if isinstance(Threshold, np.ndarray) else 0.0
+    v = np.where(CV > limits, CV, 0.0).sum(1, keepdims=True)
+    if not return_count:
+        return v
+    bound = 0.0 if Threshold is None or isinstance(Threshold, np.ndarray) else Threshold
+    return v, int(np.count_nonzero(v <= bound))
+
+
+def vs_sum(times, ctx):
+    """The one-expression NumPy form against evocore (the fold is the baseline)."""
+    return {"vs where-sum": round(times["where-sum"] / times["evocore"], 2)}
+
+
+def fendrik_case(rows, columns, thresholds, count, parallel):
+    def setup(mode, ops, ctx):
+        n = getattr(mode, rows)
+        CV = np.random.default_rng(3).random((n, columns)) - 0.6
+        Threshold = np.linspace(-0.1, 0.2, columns) if thresholds else None
+        f = ops["fendrik"]
+        variants = {"where-sum": call(np_merge_sum, CV, Threshold, count)}
+        reports = [vs_sum]
+        if rows == "large":
+            if "read" in ctx:
+                variants["read"] = ctx["read"]
+            reports.append(bandwidth(CV.nbytes, probe="read"))  # CV read
+            if parallel:
+                variants["serial"] = call(f, CV, Threshold, count)
+                reports.append(over_serial)
+        return Bench(call(f, CV, Threshold, count, parallel), call(np_merge_fold, CV, Threshold, count),
+                     variants=variants, report=merged(*reports))
+    return setup
+
+
+case("fendrik {small}x2 return_count", needs=("fendrik",))(fendrik_case("small", 2, False, True, False))
+case("fendrik {large}x3 return_count", needs=("fendrik",))(fendrik_case("large", 3, False, True, False))
+case("fendrik {large}x3 return_count Parallel", needs=("fendrik",))(fendrik_case("large", 3, False, True, True))
+case("fendrik {large}x3 column thresholds", needs=("fendrik",))(fendrik_case("large", 3, True, False, False))
+case("fendrik {large}x3 column thresholds Parallel", needs=("fendrik",))(
+    fendrik_case("large", 3, True, False, True))
+
+
+def np_fitness(ObjV, CV=None, maxormins=None, k=1):
+    """The power-law fitness written out in NumPy, step by step."""
+    ObjV = ObjV.copy().astype(float)
+    if maxormins is not None:
+        ObjV = maxormins * ObjV
+    if CV is not None:
+        ObjV = np_penalised(ObjV, CV)
+    if np.all(ObjV == ObjV[0]):
+        return np.ones((ObjV.shape[0], 1))
+    ObjV = ObjV - np.max(ObjV)
+    ObjV = ObjV / -np.min(ObjV)
+    return (-ObjV) ** float(k)
+
+
+def ulvaro_case(rows, with_cv, k):
+    def setup(mode, ops, ctx):
+        n = getattr(mode, rows)
+        ObjV, _, CV = population(n)
+        ObjV = ObjV[:, :1].copy()
+        extra = (CV, np.array([-1])) if with_cv else (None, None)
+        return Bench(call(ops["ulvaro"], ObjV, *extra, k), call(np_fitness, ObjV, *extra, k))
+    return setup
+
+
+case("ulvaro {small}x1 k=2", needs=("ulvaro",))(ulvaro_case("small", False, 2))
+case("ulvaro {small}x1 CV+maxormins", needs=("ulvaro",))(ulvaro_case("small", True, 1))
+case("ulvaro {large}x1", needs=("ulvaro",))(ulvaro_case("large", False, 1))
+
+# tamsen: a mixed population (even columns continuous, odd ones integer) against NumPy's
+# Generator, column by column or in one call per kind (whichever is faster here is the baseline),
+# and against the legacy np.random functions.  The draws differ, so only the bounds are checked.
+
+def tamsen_fields(L):
+    lb = np.linspace(-5.0, 1.0, L)
+    ub = lb + np.linspace(1.0, 20.0, L)
+    discrete = np.arange(L) % 2 == 1
+    lb[discrete], ub[discrete] = np.floor(lb[discrete]), np.floor(ub[discrete])
+    return np.array([lb, ub, discrete.astype(float)]), lb, ub, discrete
+
+
+def generator_columns(rng, n, lb, ub, discrete):
+    out = np.empty((n, lb.size))
+    for j in range(lb.size):
+        if discrete[j]:
+            out[:, j] = rng.integers(lb[j], ub[j], size=n, endpoint=True)
+        else:
+            out[:, j] = rng.uniform(lb[j], ub[j], size=n)
+    return out
+
+
+def generator_matrix(rng, n, lb, ub, discrete):
+    out = np.empty((n, lb.size))
+    c = ~discrete
+    out[:, c] = rng.uniform(lb[c], ub[c], size=(n, int(c.sum())))
+    out[:, discrete] = rng.integers(lb[discrete], ub[discrete], size=(n, int(discrete.sum())), endpoint=True)
+    return out
+
+
+def legacy_matrix(n, lb, ub, discrete):
+    out = np.empty((n, lb.size))
+    c = ~discrete
+    out[:, c] = np.random.uniform(lb[c], ub[c], size=(n, int(c.sum())))
+    out[:, discrete] = np.random.randint(lb[discrete], ub[discrete] + 1, size=(n, int(discrete.sum())))
+    return out
+
+
+def tamsen_case(n, L, parallel):
+    def setup(mode, ops, ctx):
+        rows = n if mode.quick is False else max(1, n // 10)
+        f = ops["tamsen"]
+        F, lb, ub, discrete = tamsen_fields(L)
+        rng = np.random.default_rng(5)
+        for got in (f(rows, F, parallel), generator_columns(rng, rows, lb, ub, discrete)):
+            assert got.shape == (rows, L) and (got >= lb).all() and (got <= ub).all()
+            assert (got[:, discrete] == np.round(got[:, discrete])).all()
+        forms = {"Generator per column": call(generator_columns, rng, rows, lb, ub, discrete),
+                 "Generator per kind": call(generator_matrix, rng, rows, lb, ub, discrete)}
+        # the faster of the two Generator forms is the baseline
+        speed = {k: min(run_loop(g, 3) for _ in range(3)) for k, g in forms.items()}
+        fastest = min(speed, key=speed.get)
+        variants = {k: g for k, g in forms.items() if k != fastest}
+        variants["np.random"] = call(legacy_matrix, rows, lb, ub, discrete)
+        if parallel:
+            variants["serial"] = call(f, rows, F)
+
+        def report(times, ctx):
+            out = {"baseline": fastest}
+            out.update({f"x vs {k}": round(times[k] / times["evocore"], 2) for k in variants if k != "serial"})
+            if parallel:
+                out.update(over_serial(times, ctx))
+                out["parallel vs serial"] = round(times["serial"] / times["evocore"], 2)
+            return out
+        return Bench(call(f, rows, F, parallel), forms[fastest], check=None, variants=variants, report=report)
+    return setup
+
+
+for _n, _L in ((100, 30), (10**6, 10), (10**4, 1000)):
+    for _parallel in (False, True):
+        _label = "tamsen %sx%d mixed%s" % ("10^%d" % round(np.log10(_n)) if _n > 100 else _n, _L,
+                                          " Parallel" if _parallel else "")
+        case(_label, needs=("tamsen",))(tamsen_case(_n, _L, _parallel))
+
+case("velkor 100x10x20", needs=("velkor",))(velkor_case(100, False))
+case("velkor 100x10x20 Parallel", needs=("velkor",))(velkor_case(100, True))
+case("velkor 100000x10x20", needs=("velkor",))(velkor_case(10**5, False))
+case("velkor 100000x10x20 Parallel", needs=("velkor",))(velkor_case(10**5, True))
+
+
+# ---------------------------------------------------------------------------------------------
+# sarnet: order crossover.  Results are random, so a row checks that every child is a
+# permutation of the parents' genes and that evocore and the NumPy OX give the same shape.
+# Peers: DEAP's cxOrdered pair by pair over lists (it needs the genes 0..L-1, so on the wide
+# case it runs on the ranks of the genes, without the cost of mapping them), and a vectorised
+# NumPy OX over all pairs at once.
+
+def np_ox(K, F, lo, hi):
+    """OX children of keeper rows K and filler rows F (n x L), segment lo..hi of each row."""
+    n, L = K.shape
+    cols = np.arange(L)
+    inseg = (cols >= lo[:, None]) & (cols <= hi[:, None])
+    # the filler genes found in the keeper's segment, rows made disjoint by an offset
+    base = min(K.min(), F.min())
+    span = np.int64(max(K.max(), F.max())) - base + 2
+    off = np.arange(n, dtype=np.int64)[:, None] * span - base + 1
+    struck = np.isin(F + off, np.where(inseg, K + off, 0))
+    kept = np.take_along_axis(F, np.argsort(struck, axis=1, kind="stable"), axis=1)
+    free = np.argsort(inseg, axis=1, kind="stable")     # the child's free columns, in order
+    fill = cols < (L - (hi - lo + 1))[:, None]
+    child = K.copy()
+    child[np.nonzero(fill)[0], free[fill]] = kept[fill]
+    return child
+
+
+def np_cuts(rng, n, L):
+    c1 = rng.integers(0, L, n)
+    c2 = (c1 + rng.integers(1, L, n)) % L
+    return np.minimum(c1, c2), np.maximum(c1, c2)
+
+
+def np_sarnet(Chrom, pc, Half_N, rng):
+    """The three mating modes over all pairs (or children) at once."""
+    N, L = Chrom.shape
+    if Half_N is True or Half_N is False:
+        h = N // 2
+        A, B = Chrom[:h], Chrom[h:2 * h]
+        cross = rng.random(h) < pc
+        lo, hi = np_cuts(rng, h, L)
+        if Half_N:
+            return np.where(cross[:, None], np_ox(A, B, lo, hi), A)
+        kids = np_ox(np.concatenate([A, B]), np.concatenate([B, A]), np.tile(lo, 2), np.tile(hi, 2))
+        out = Chrom.copy()
+        both = np.tile(cross, 2)[:, None]
+        out[:2 * h] = np.where(both, kids, out[:2 * h])
+        return out
+    num = min(N, Half_N)
+    P = rng.integers(0, N, num)
+    Q = (P + rng.integers(1, N, num)) % N
+    return np_ox(Chrom[P], Chrom[Q], *np_cuts(rng, num, L))
+
+
+def deap_sarnet(lists, Half_N, cx, rnd):
+    """DEAP's cxOrdered pair by pair; the global mode crosses copies of random pairs."""
+    N = len(lists)
+    if Half_N is True or Half_N is False:
+        h = N // 2
+        for i in range(h):
+            cx(lists[i], lists[i + h])
+        return None
+    out = []
+    for _ in range((min(N, Half_N) + 1) // 2):
+        p, q = rnd.sample(range(N), 2)
+        out.extend(cx(lists[p][:], lists[q][:]))
+    return None
+
+
+def valid_children(values):
+    """A check: every row of the evocore result holds exactly `values`."""
+    want = np.sort(np.asarray(values))
+
+    def check(a, b):
+        if b is not None and np.shape(a) != np.shape(b):
+            return False, f"shape {np.shape(a)} vs {np.shape(b)}"
+        ok = bool(np.array_equal(np.sort(a, axis=1), np.broadcast_to(want, a.shape)))
+        return ok, "valid permutations" if ok else "a child is not a permutation of its parents"
+    return check
+
+
+def sarnet_case(N, L, Half_N, wide=False, parallel=False):
+    def setup(mode, ops, ctx):
+        import random
+        try:
+            from deap.tools import cxOrdered
+        except ImportError:
+            cxOrdered = None
+        f = ops["sarnet"]
+        ranks = np.array([np.random.default_rng(i).permutation(L) for i in range(N)], dtype=np.int32)
+        Chrom = ranks * 10**6 if wide else ranks
+        rng = np.random.default_rng(2)
+        variants = {}
+        if cxOrdered is not None:
+            lists = ranks.tolist()
+            variants["DEAP"] = call(deap_sarnet, lists, Half_N, cxOrdered, random.Random(3))
+        if wide:
+            variants["narrow"] = call(f, ranks, 1.0, Half_N)
+        if parallel:
+            variants["Parallel"] = call(f, Chrom, 1.0, Half_N, True)
+
+        def report(times, ctx):
+            out = {}
+            if "DEAP" in times:
+                out["vs DEAP"] = round(times["DEAP"] / times["evocore"], 1)
+            if "narrow" in times:
+                out["wide/narrow"] = round(times["evocore"] / times["narrow"], 2)
+            if "Parallel" in times:
+                out["serial/Parallel"] = round(times["evocore"] / times["Parallel"], 2)
+            return out
+        return Bench(call(f, Chrom, 1.0, Half_N), call(np_sarnet, Chrom, 1.0, Half_N, rng),
+                     check=valid_children(Chrom[0]), variants=variants, report=report)
+    return setup
+
+
+case("sarnet 100x50", needs=("sarnet",))(sarnet_case(100, 50, False))
+case("sarnet 1000x200", needs=("sarnet",))(sarnet_case(1000, 200, False, parallel=True))
+case("sarnet 1000x200 Half_N=True", needs=("sarnet",))(sarnet_case(1000, 200, True, parallel=True))
+case("sarnet 1000x200 Half_N=1000", needs=("sarnet",))(sarnet_case(1000, 200, 1000, parallel=True))
+case("sarnet 1000x200 genes x10^6", needs=("sarnet",))(sarnet_case(1000, 200, False, wide=True, parallel=True))
+
+# polvane: SciPy's cdist sums every entry in the same order, so it must agree exactly; the
+# matrix-product forms (|a|^2 + |b|^2 - 2 a.b, and the product of unit rows) are the fast inexact
+# NumPy code and are timed alongside as variants.
+def np_euclidean_product(A, B):
+    d = np.einsum("ij,ij->i", A, A)[:, None] + np.einsum("ij,ij->i", B, B)[None, :] - 2.0 * (A @ B.T)
+    return np.sqrt(np.maximum(d, 0.0, out=d), out=d)
+
+
+def np_cosine_product(A, B):
+    return 1.0 - (A / np.linalg.norm(A, axis=1, keepdims=True)) @ (B / np.linalg.norm(B, axis=1, keepdims=True)).T
+
+
+def over(key, label):
+    """baseline-style ratio of variant `key` over evocore (above 1: evocore is faster)."""
+    def report(times, ctx):
+        return {label: round(times[key] / times["evocore"], 2)}
+    return report
+
+
+def polvane_case(ra, rb, dim, metric, parallel=False, self_vs_general=False):
+    def setup(mode, ops, ctx):
+        from scipy.spatial.distance import cdist
+        f = ops["polvane"]
+        rng = np.random.default_rng(3)
+        A, B = rng.random((ra, dim)), rng.random((rb, dim))
+        if self_vs_general:
+            # the same object twice against an equal copy: each pair once against every pair
+            variants, reports = {}, []
+            if parallel:
+                variants["serial"] = call(f, A, A, metric)
+                reports.append(over_serial)
+            return Bench(call(f, A, A, metric, parallel), call(f, A, A.copy(), metric, parallel), variants=variants,
+                         report=merged(*reports))
+        variants, reports = {}, []
+        if metric == "euclidean" and not parallel and dim == 16:
+            variants["matmul form"] = call(np_euclidean_product, A, B)
+            reports.append(over("matmul form", "vs matmul form"))
+        if metric == "cosine":
+            variants["matmul form"] = call(np_cosine_product, A, B)
+            reports.append(over("matmul form", "vs matmul form"))
+        if parallel:
+            variants["serial"] = call(f, A, B, metric)
+            reports.append(over_serial)
+        check = ("close", 1e-12, 1e-12) if metric == "cosine" else "equal"
+        return Bench(call(f, A, B, metric, parallel), call(cdist, A, B, metric), check=check, variants=variants,
+                     report=merged(*reports))
+    return setup
+
+
+# The rows that call NumPy's matrix product come last: its BLAS threads keep spinning for a
+# while after each product and would take the second core from the Parallel rows.
+for _ra, _rb, _dim, _metric, _parallel in (
+        (2000, 2000, 16, "euclidean", True), (2000, 2000, 16, "cityblock", False),
+        (2000, 2000, 16, "cityblock", True),
+        (10**5, 100, 3, "euclidean", False), (10**5, 100, 3, "euclidean", True),
+        (10**5, 100, 3, "cityblock", False), (10**5, 100, 3, "cityblock", True),
+        (100, 100, 3, "euclidean", False), (100, 100, 3, "cityblock", False)):
+    case(f"polvane {_ra}x{_rb}x{_dim} {_metric}{' Parallel' if _parallel else ''} vs cdist",
+         needs=("polvane",))(polvane_case(_ra, _rb, _dim, _metric, _parallel))
+for _metric, _parallel in (("euclidean", False), ("cityblock", False), ("euclidean", True), ("cityblock", True)):
+    case(f"polvane 2000x2000x16 {_metric}{' Parallel' if _parallel else ''} same object vs copy",
+         needs=("polvane",))(polvane_case(2000, 2000, 16, _metric, _parallel, self_vs_general=True))
+for _metric in ("euclidean", "cosine"):
+    case(f"polvane 2000x2000x16 {_metric} vs cdist", needs=("polvane",))(polvane_case(2000, 2000, 16, _metric))
 
 # ---------------------------------------------------------------------------------------------
 # Timing.
@@ -436,6 +845,14 @@ def measure(callables, mode):
 
 def agree(a, b, check):
     """(ok, note) for the evocore result a against the baseline result b."""
+    if callable(check):                                  # a validity test of its own
+        return check(a, b)
+    if isinstance(a, tuple) and isinstance(b, tuple):   # e.g. (array, count)
+        if len(a) != len(b):
+            return False, f"{len(a)} results vs {len(b)}"
+        notes = [agree(x, y, check) for x, y in zip(a, b)]
+        bad = [note for ok, note in notes if not ok]
+        return (not bad), (bad[0] if bad else notes[0][1])
     a, b = np.asarray(a), np.asarray(b)
     if a.shape != b.shape:
         return False, f"shape {a.shape} vs {b.shape}"
@@ -544,12 +961,17 @@ def main(argv=None):
     p.add_argument("--quick", action="store_true", help="small sizes and short measurements")
     p.add_argument("--json", default=os.path.join(HERE, "results.json"), metavar="PATH",
                    help="where to write the rows as JSON (default: %(default)s)")
+    p.add_argument("only", nargs="*", metavar="WORD",
+                   help="run only the cases whose name contains one of these words (and the memory probes)")
     args = p.parse_args(argv)
     mode = Mode(args.quick)
     header(mode)
     t0 = time.perf_counter()
     ctx, rows = {}, []
     for c in CASES:
+        label = c.name.format(tiny=mode.tiny, small=mode.small, large=mode.large)
+        if args.only and not label.startswith("memory") and not any(w in label for w in args.only):
+            continue
         rows.append(run_case(c, mode, ctx))
     print_table(rows)
     print(f"\n{time.perf_counter() - t0:.1f} s")

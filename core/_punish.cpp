@@ -4,6 +4,8 @@
 #include <cstdlib>
 #include <cstring>
 
+#include <emmintrin.h>
+
 #include "../frame/columns.hpp"
 #include "../frame/objective.hpp"
 
@@ -30,9 +32,37 @@ inline double select(bool take, double a, double b) {
     return r;
 }
 
+constexpr std::ptrdiff_t kStreamBytes = std::ptrdiff_t{4} << 20;
+
+// *p = v by a non-temporal store (the same bits, without reading p's cache line first).
+inline void stream_store(double* p, double v) {
+    long long bits;
+    std::memcpy(&bits, &v, sizeof bits);
+    _mm_stream_si64((long long*)p, bits);
+}
+
+// Rows first .. N-1 of R: the column maxima plus the row's violation where it is positive, the
+// row of ObjV itself elsewhere (select, so that the loop has no branch on the data).
+template <bool Stream>
+void penalty_rows(const double* ObjV, const double* CV, double* R, const double* maxObjV, std::ptrdiff_t first,
+                  std::ptrdiff_t N, std::ptrdiff_t L, std::ptrdiff_t C) {
+    for (std::ptrdiff_t i = first; i < N; ++i) {
+        const double singleSumCV = positive_sum(CV + i * C, C);
+        const bool penalised = singleSumCV > 0;
+        const double* row = ObjV + i * L;
+        double* out = R + i * L;
+        for (std::ptrdiff_t j = 0; j < L; ++j) {
+            const double v = select(penalised, maxObjV[j] + singleSumCV, row[j]);
+            if constexpr (Stream)
+                stream_store(out + j, v);
+            else
+                out[j] = v;
+        }
+    }
+}
+
 // The rule from ObjV into R (R may be ObjV itself): the maxima are taken over ObjV as it is on
-// entry, then every row from the first infeasible one is written to R, a feasible row with its
-// own values, so that the pass has no branch on the data.
+// entry, then every row from the first infeasible one is written to R.
 bool penalise(const double* ObjV, const double* CV, double* R, std::ptrdiff_t N, std::ptrdiff_t L,
               std::ptrdiff_t C) {
     // Rows before the first infeasible one keep their values; a feasible population needs no maxima.
@@ -46,12 +76,13 @@ bool penalise(const double* ObjV, const double* CV, double* R, std::ptrdiff_t N,
     // Column maxima over the values on entry, walking the rows in order and taking only a strictly
     // greater value (a NaN in row 0 stays, a later NaN is passed over).
     evo::fold_columns<evo::StrictMax>(ObjV, N, L, maxObjV);
-    for (std::ptrdiff_t i = first; i < N; ++i) {
-        const double singleSumCV = positive_sum(CV + i * C, C);
-        const bool penalised = singleSumCV > 0;
-        const double* row = ObjV + i * L;
-        double* out = R + i * L;
-        for (std::ptrdiff_t j = 0; j < L; ++j) out[j] = select(penalised, maxObjV[j] + singleSumCV, row[j]);
+    // A new matrix larger than the caches is written around them: its lines need not be read first.
+    const bool stream = R != ObjV && N * L * (std::ptrdiff_t)sizeof(double) >= kStreamBytes;
+    if (stream) {
+        penalty_rows<true>(ObjV, CV, R, maxObjV, first, N, L, C);
+        _mm_sfence();
+    } else {
+        penalty_rows<false>(ObjV, CV, R, maxObjV, first, N, L, C);
     }
     std::free(maxObjV);
     return true;

@@ -271,4 +271,12 @@ Ref reduce_axis0(PyObject* a, bool maximum) {
     return call(np_attr(maximum ? names.max : names.min).get(), a, constants.zero);
 }
 
+// ---- arrays a call made itself ----------------------------------------------------------------
+
+Array Array::adopt(Ref obj, Elem elem, int ndim) {
+    Array a;
+    a.acquire(std::move(obj), elem, ndim, true);
+    return a;
+}
+
 }  // namespace evo

@@ -35,6 +35,7 @@ public:
     // A new C-contiguous float64 array holding a copy of `src`.
     static Array copy_of(const Array& src);
 
+
     explicit operator bool() const noexcept { return bool(ref_); }
     PyObject* obj() const noexcept { return ref_.get(); }
     Py_ssize_t dim(int axis) const noexcept { return view_.shape[axis]; }
@@ -53,6 +54,24 @@ public:
 
     // Hands the array to the caller (the buffer is released first).
     PyObject* release();
+
+    // An array this call made and alone holds (a NumPy result computed from exact ndarrays),
+    // taken writable as C-contiguous data of the element type; the call may change it in place.
+    static Array adopt(Ref obj, Elem elem, int ndim);
+
+    // ---- int32 data and explicit conversions (definitions in convert.cpp) ----
+    // obj.astype(float) or obj.astype(np.int32), always a new array, taken as it comes: a
+    // result of another number of dimensions raises the buffer-dimension ValueError.
+    static Array astype(PyObject* obj, Elem elem, int ndim);
+    // obj itself when it is an exact ndarray that already is C-contiguous data of the element
+    // type and number of dimensions, else an empty Array (nothing is converted or raised).
+    static Array in_place(PyObject* obj, Elem elem, int ndim);
+    // The data of an int32 (rows x cols) result, after checking shape and element type.
+    int* out_imatrix(Py_ssize_t rows, Py_ssize_t cols);
+
+    const int* imatrix(Py_ssize_t rows, Py_ssize_t cols) const { return (const int*)data(rows, cols, 2); }
+    // The number of elements of the buffer.
+    Py_ssize_t size() const noexcept { return held_ && view_.itemsize ? view_.len / view_.itemsize : 0; }
 
 private:
     static constexpr int kAnyDims = -1;

@@ -89,6 +89,9 @@ inline bool not_equal(PyObject* a, PyObject* b) {
 inline bool less_equal(PyObject* a, PyObject* b) {
     return check(PyObject_RichCompareBool(a, b, Py_LE)) != 0;
 }
+inline bool less_than(PyObject* a, PyObject* b) { return check(PyObject_RichCompareBool(a, b, Py_LT)) != 0; }
+inline bool greater_than(PyObject* a, PyObject* b) { return check(PyObject_RichCompareBool(a, b, Py_GT)) != 0; }
+inline bool is_equal(PyObject* a, PyObject* b) { return check(PyObject_RichCompareBool(a, b, Py_EQ)) != 0; }
 inline Ref integer(Py_ssize_t v) { return Ref::steal(PyLong_FromSsize_t(v)); }
 
 // f(args...) with positional arguments only.

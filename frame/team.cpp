@@ -78,7 +78,10 @@ void work(Team& t) {
     }
 }
 
-void worker_loop() {
+thread_local int thread_index = 0;
+
+void worker_loop(int index) {
+    thread_index = index;
     Team& t = *team;
     std::uint64_t seen = t.posted_hint.load(std::memory_order_acquire);
     for (;;) {
@@ -97,8 +100,8 @@ void worker_loop() {
 void start_workers(Team& t, int count) {
     std::lock_guard<std::mutex> lk(t.lock);
     while (t.workers < count) {
-        std::thread(worker_loop).detach();
         ++t.workers;
+        std::thread(worker_loop, t.workers).detach();
     }
 }
 
@@ -124,6 +127,8 @@ int team_size() {
     static const int size = omp_get_max_threads();
     return size;
 }
+
+int team_thread() noexcept { return thread_index; }
 
 void run_team(std::int64_t rows, RangeFn fn, void* ctx) {
     (void)registered;

@@ -29,7 +29,7 @@ Z = A([1.0, 2.0])
 # ---- module and function attributes ------------------------------------------------------------
 
 
-MODULES = ["druvik", "quelan", "ornavi", "build"]
+MODULES = ["druvik", "quelan", "ornavi", "fendrik", "ulvaro", "velkor", "tamsen", "sarnet", "polvane", "build"]
 
 
 @pytest.mark.parametrize("name", MODULES)
@@ -55,6 +55,12 @@ SIGNATURES = {
     "druvik": "(ObjV, weights, idealPoint=None, CV=None, maxormins=None, Parallel=False)",
     "quelan": "(ObjV, weights, idealPoint=None, CV=None, maxormins=None, Theta=5, Parallel=False)",
     "ornavi": "(ObjV, CV=None, maxormins=None, old_idealPoint=None, reverse=False)",
+    "fendrik": "(CV, Threshold=None, return_count=False, Parallel=False)",
+    "ulvaro": "(ObjV, CV=None, maxormins=None, k=1)",
+    "velkor": "(Phen, FieldD, Parallel=False)",
+    "tamsen": "(Nind, FieldDR, Parallel=False)",
+    "sarnet": "(OldChrom, XOVR=0.7, Half_N=False, Parallel=False, params4=None)",
+    "polvane": "(A, B, metric='euclidean', Parallel=False)",
     "build": "()",
 }
 
@@ -66,7 +72,8 @@ def test_text_signature_leaves_the_docstring_alone(name):
     f = getattr(importlib.import_module(f"evocore.core.{name}"), name)
     assert str(inspect.signature(f)) == SIGNATURES[name]
     # the signature is taken off the front: the docstring starts as documented
-    assert f.__doc__.startswith("\n" if name == "build" else f"\n{name} : function - ")
+    assert f.__doc__.startswith("\n")
+    assert name == "build" or f.__doc__.split("\n")[1].strip().startswith(f"{name} : function - ")
 
 
 def test_function_identity():
@@ -886,6 +893,26 @@ def test_parallel_equals_serial_in_process(thread_data):
     folder, serial = thread_data
     for name, args in thread_cases().items():
         assert_bytes_equal(druvik(**args, Parallel=True), serial[name])
+
+
+def concurrent_calls():
+    """name -> a call with Parallel=True large enough to start the team, for every module that has one."""
+    rng = np.random.default_rng(7)
+    P, Q = rng.normal(size=(60000, 3)), rng.uniform(size=(60000, 3))
+    z, CV = rng.normal(size=3), rng.normal(size=(60000, 2))
+    return {
+        "druvik": lambda Parallel: evocore.druvik(P, Q, z, CV, None, Parallel),
+        "quelan": lambda Parallel: evocore.quelan(P, Q, z, None, np.array([1, -1, 1]), 0.5, Parallel),
+    }
+
+
+@pytest.mark.parametrize("name", list(concurrent_calls()))
+def test_calls_from_several_threads_at_once(name):
+    call = concurrent_calls()[name]
+    expected = call(False).tobytes()
+    with concurrent.futures.ThreadPoolExecutor(max_workers=4) as pool:
+        results = list(pool.map(lambda k: call(k % 2 == 0).tobytes(), range(40)))
+    assert all(r == expected for r in results)
 
 
 @pytest.mark.parametrize("threads", [1, 2, 3])

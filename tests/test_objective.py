@@ -9,6 +9,7 @@ import numpy as np
 import pytest
 
 from _support import assert_bytes_equal
+import evocore
 from evocore import druvik, ornavi, quelan
 
 # Values that make ties between +0.0 and -0.0 and NaNs frequent.
@@ -103,6 +104,9 @@ def test_np_matrix_objectives():
         assert_bytes_equal(np.asarray(f(M, W)).ravel(), f(X, W))
         assert_bytes_equal(f(M, W, z, np.matrix(np.ones((3, 1))), np.array([1, -1, 1])),
                            f(X, W, z, np.ones((3, 1)), np.array([1, -1, 1])))
+    column, CV = np.matrix(X[:, :1]), np.array([[0.0], [0.5], [0.0]])
+    assert_bytes_equal(evocore.ulvaro(column, None, None, 2), evocore.ulvaro(X[:, :1], None, None, 2))
+    assert_bytes_equal(evocore.ulvaro(column, CV, None, 2), evocore.ulvaro(X[:, :1], CV, None, 2))
 
 
 def unaligned(a):

@@ -9,7 +9,7 @@ import importlib
 
 __version__ = "2.7.0"
 
-_MODULES = ("druvik", "quelan", "ornavi", "build")
+_MODULES = ("druvik", "quelan", "ornavi", "fendrik", "ulvaro", "velkor", "tamsen", "sarnet", "polvane", "build")
 
 __all__ = ["__version__", *_MODULES]
 

@@ -1,0 +1,41 @@
+// The permutation check: no row repeats a value.
+#include <cstdint>
+
+#include "_permutation.hpp"
+#include "_sarnet.hpp"
+
+namespace {
+
+template <class Set>
+int check(const int* Chrom, std::int64_t Nind, std::int64_t L, std::int64_t Lb, std::int64_t Ub, int Parallel) {
+    perm::Pool<Set> pool(Parallel, Lb, Ub - Lb + 1, L);
+    if (!pool.ok()) return -1;
+    evo::for_ranges(Nind, Nind * L, Parallel, [&](std::int64_t begin, std::int64_t end) {
+        perm::Scratch<Set>& s = pool.mine();
+        for (std::int64_t i = begin; i < end && !s.flag; ++i) s.flag = s.set.has_repeat(Chrom + i * L, L);
+    });
+    return pool.any_flag() ? 0 : 1;
+}
+
+}  // namespace
+
+// Integer minima and maxima are the same whichever instructions take them, so the loop may use
+// the wider ones of the running processor.
+__attribute__((target_clones("avx2", "default"))) void gene_range(const int* g, std::int64_t n, int* lo, int* hi) {
+    int a = g[0], b = g[0];
+    for (std::int64_t k = 1; k < n; ++k) {
+        a = g[k] < a ? g[k] : a;
+        b = g[k] > b ? g[k] : b;
+    }
+    *lo = a;
+    *hi = b;
+}
+
+int _check_permutation(const int* Chrom, int Nind, int Lind, int Lb, int Ub, int Parallel) {
+    if (Nind <= 0 || Lind <= 0) return 1;
+    const std::int64_t var_num = (std::int64_t)Ub - Lb + 1;
+    if (var_num <= 0) return 0;
+    if (var_num <= perm::SmallBits::kMaxRange) return check<perm::SmallBits>(Chrom, Nind, Lind, Lb, Ub, Parallel);
+    return perm::use_direct(var_num, Lind) ? check<perm::DirectStamps>(Chrom, Nind, Lind, Lb, Ub, Parallel)
+                                           : check<perm::HashSet>(Chrom, Nind, Lind, Lb, Ub, Parallel);
+}

@@ -1,0 +1,137 @@
+// polvane: Euclidean, city-block and cosine distances (and cosine similarity) between the rows of
+// two matrices.
+#include "../frame/values.hpp"
+#include "_polvane.hpp"
+
+namespace {
+
+const char* const kDoc = R"doc(
+    polvane : function - 距离计算(Distance Calculation)
+
+    描述:
+        该函数用于计算两个矩阵之间的距离。
+
+    语法:
+        dis = polvane(A, B)
+        dis = polvane(A, B, metric)
+        dis = polvane(A, B, metric, Parallel)
+
+    输入参数:
+        A        : array - 矩阵A。
+
+        B        : array - 矩阵B。
+
+        metric   : str   - (可选参数)表示计算A和B之间的哪种距离，缺省时默认为'euclidean'，
+                           允许的取值为'euclidean', 'cityblock', 'cosine', 'cosine_similarity'，
+                           其中'cosine_similarity'表示计算A和B的余弦相似度。
+
+        Parallel : bool  - (可选参数)表示是否采用并行计算，缺省或为None时默认为False。
+
+    输出参数:
+        dis      : array - A的各行与B的各行之间的距离(metric为'cosine_similarity'时为相似度)组成的
+                           Numpy ndarray矩阵，其行数等于A的行数，列数等于B的行数。
+
+    Core version: 2.7
+
+)doc";
+
+enum Param { A_, B_, METRIC, PARALLEL };
+const evo::Param kParams[] = {
+    evo::required("A"),
+    evo::required("B"),
+    evo::optional_str("metric", "euclidean"),
+    evo::optional_false("Parallel"),
+};
+
+enum Message { M_PARALLEL, M_COLUMNS, M_METRIC };
+const char* const kMessages[] = {
+    "error in polvane: Parallel must be None, True or False. (传入参数Parallel必须是None,True或者False。)",
+    "error in polvane: The column of A must be equal to that of B. (传入参数A和B的列数必须相等。)",
+    "error in polvane: The metric can only be euclidean, cityblock, cosine, or cosine_similarity. "
+    "(metric允许的取值为：euclidean, cityblock, cosine, or cosine_similarity。)",
+};
+
+const char* const kBuiltins[] = {"RuntimeError"};
+
+// The metric names, in the order they are compared, and the attribute name of a transpose.
+enum Metric { EUCLIDEAN, CITYBLOCK, COSINE, COSINE_SIMILARITY, NMETRICS };
+const char* const kMetricNames[NMETRICS] = {"euclidean", "cityblock", "cosine", "cosine_similarity"};
+PyObject* kMetric[NMETRICS] = {};
+PyObject* kT = nullptr;
+
+int make_constants() {
+    for (int m = 0; m < NMETRICS; ++m)
+        if (!(kMetric[m] = PyUnicode_InternFromString(kMetricNames[m]))) return -1;
+    kT = PyUnicode_InternFromString("T");
+    return kT ? 0 : -1;
+}
+
+// obj.shape[axis], as the object the shape holds.
+evo::Ref shape_item(PyObject* obj, int axis) {
+    return evo::getitem(evo::getattr(obj, evo::names.shape).get(), axis ? evo::constants.one : evo::constants.zero);
+}
+
+using evo::Elem;
+using Pairs = void (*)(const double*, const double*, double*, int, int, int, int);
+using Same = void (*)(const double*, double*, int, int, int);
+
+const int kLine = __LINE__ + 1;
+PyObject* polvane(evo::Args& a) {
+    const int Parallel = evo::bool_switch(a[PARALLEL], M_PARALLEL);
+    PyObject* const A = a[A_];
+    PyObject* const B = a[B_];
+    const evo::Ref row_a = shape_item(A, 0), col_a = shape_item(A, 1);
+    const evo::Ref row_b = shape_item(B, 0), col_b = shape_item(B, 1);
+    if (evo::not_equal(col_a.get(), col_b.get())) evo::fail(M_COLUMNS);
+    int metric = 0;
+    while (metric < NMETRICS && !evo::is_equal(a[METRIC], kMetric[metric])) ++metric;
+    if (metric == NMETRICS) evo::fail(M_METRIC);
+
+    const bool self = A == B;  // the same object twice: each pair once, one normalisation
+    const Py_ssize_t ra = evo::index_value(row_a.get()), rb = evo::index_value(row_b.get());
+    const Py_ssize_t dim = evo::index_value(col_a.get());
+
+    if (metric == EUCLIDEAN || metric == CITYBLOCK) {
+        evo::Array C = evo::Array::empty({ra, rb}, Elem::f64);
+        evo::Array Am = evo::ndarray_argument(A, Elem::f64, 2);
+        if (self) {
+            Same kernel = metric == EUCLIDEAN ? _polvane_eu_self : _polvane_ci_self;
+            kernel(Am.matrix(ra, dim), C.out_matrix(ra, ra), evo::to_int(ra), evo::to_int(dim), Parallel);
+        } else {
+            evo::Array Bm = evo::ndarray_argument(B, Elem::f64, 2);
+            Pairs kernel = metric == EUCLIDEAN ? _polvane_eu : _polvane_ci;
+            kernel(Am.matrix(ra, dim), Bm.matrix(rb, dim), C.out_matrix(ra, rb), evo::to_int(ra), evo::to_int(rb),
+                   evo::to_int(dim), Parallel);
+        }
+        return C.release();
+    }
+
+    // Cosine: the rows divided by their norms, then the matrix product of the unit rows.
+    evo::Array A_unit = evo::Array::empty({ra, dim}, Elem::f64);
+    evo::Array B_unit;
+    if (!self) B_unit = evo::Array::empty({rb, evo::index_value(col_b.get())}, Elem::f64);
+    {
+        evo::Array Am = evo::ndarray_argument(A, Elem::f64, 2);
+        _polvane_cos_normalize(Am.matrix(ra, dim), A_unit.out_matrix(ra, dim), evo::to_int(ra), evo::to_int(dim),
+                               Parallel);
+    }
+    if (!self) {
+        evo::Array Bm = evo::ndarray_argument(B, Elem::f64, 2);
+        _polvane_cos_normalize(Bm.matrix(rb, dim), B_unit.out_matrix(rb, dim), evo::to_int(rb), evo::to_int(dim),
+                               Parallel);
+    }
+    const Py_ssize_t cols = self ? ra : rb;
+    evo::Ref product = evo::matmul(A_unit.obj(), evo::getattr((self ? A_unit : B_unit).obj(), kT).get());
+    if (metric == COSINE_SIMILARITY) return product.release();
+    evo::Array C = evo::Array::adopt(std::move(product), Elem::f64, 2);
+    double* c = C.out_matrix(ra, cols);
+    num_sub_matrix(1.0, c, c, evo::to_int(ra), evo::to_int(cols), Parallel);  // 1 - similarity, in place
+    return C.release();
+}
+
+const evo::Module kModule = evo::operator_module("polvane", "core/polvane.cpp", kLine, kDoc, kParams,
+                                                   kMessages, kBuiltins, polvane, make_constants);
+
+}  // namespace
+
+EVOCORE_MODULE(polvane, kModule)
