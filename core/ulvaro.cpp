@@ -177,7 +177,11 @@ PyObject* ulvaro(evo::Args& a) {
                           : evo::astype_float(evo::call_method(objv, evo::value_names::copy.get()).get());
     // The formula is element by element: a subclass's copy is worked on as a plain ndarray, so that
     // an operator of its own (np.matrix's ** is the matrix power) does not take over.
-    if (!owned) ObjV = evo::call(evo::np_attr(evo::value_names::asarray.get()).get(), ObjV.get());
+    // Its astype need not have given float64 either: the plain ndarray's own astype then does.
+    if (!owned) {
+        ObjV = evo::call(evo::np_attr(evo::value_names::asarray.get()).get(), ObjV.get());
+        if (!evo::is_float64_array(ObjV.get())) ObjV = evo::astype_float(ObjV.get());
+    }
     const Py_ssize_t Nind = evo::shape_at(ObjV.get(), 0);
 
     if (!a.is_none(MAXORMINS)) {

@@ -179,3 +179,21 @@ def test_docstring():
     start = lines.index(syntax[0])
     assert lines[start:start + 4] == syntax
     assert "F' = (-ObjV) ^ k" in doc
+
+
+class SelfAstype(np.ndarray):
+    """A subclass whose copy and astype hand back the array itself, dtype unchanged."""
+
+    def copy(self, *args, **kwargs):
+        return self
+
+    def astype(self, *args, **kwargs):
+        return self
+
+
+@pytest.mark.parametrize("values", [np.array([[28701], [-32768], [7]], np.int16), np.array([[-3.5], [6.25]], np.float16)])
+def test_working_copy_is_float64_whatever_astype_returns(values):
+    before = values.tobytes()
+    result = ulvaro(values.view(SelfAstype), None, None, 2)
+    assert result.dtype == np.float64 and values.tobytes() == before
+    assert result.tobytes() == ulvaro(values.astype(float), None, None, 2).tobytes()
