@@ -26,7 +26,8 @@ const char* const kMessages[] = {
     "error in _tamsen_rows: row0 must be an integer >= 0.",
 };
 
-const char* const kBuiltins[] = {"TypeError", "ValueError", "MemoryError"};
+const char* const kBuiltins[] = {"RuntimeError", "range", "ValueError", "ImportError", "MemoryError",
+                                 "enumerate", "TypeError", "Ellipsis", "id", "IndexError"};
 
 PyObject* g_three = nullptr;
 PyObject* g_row[3] = {};

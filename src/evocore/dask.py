@@ -256,9 +256,24 @@ def ulvaro(ObjV, CV=None, maxormins=None, k=1):
 # ---- polvane ---------------------------------------------------------------------------------------
 
 
+def _no_single_rows(x):
+    sizes = list(x.chunks[0])
+    if len(sizes) < 2 or 1 not in sizes:
+        return x
+    merged = []
+    for n in sizes:
+        if merged and (n == 1 or merged[-1] == 1):
+            merged[-1] += n
+        else:
+            merged.append(n)
+    return x.rechunk((tuple(merged), x.shape[1]))
+
+
 def polvane(A, B, metric="euclidean", Parallel=False):
     """polvane block by block: result chunks are (A's row chunks) x (B's row chunks)."""
     a, b = _rows(A, "A"), _rows(B, "B")
+    if metric == "cosine":  # a one-row operand takes the kernel's vector path: no one-row blocks
+        a, b = _no_single_rows(a), _no_single_rows(b)
     return da.blockwise(lambda x, y: _polvane(x, y, metric, Parallel), "ij", a, "ik", b, "jk",
                         dtype=np.float64, concatenate=True)
 
