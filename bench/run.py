@@ -957,6 +957,12 @@ def header(mode):
 
 
 def main(argv=None):
+    argv = sys.argv[1:] if argv is None else argv
+    if "--dask" in argv:  # a separate mode: evocore.dask on a local cluster (bench/dask_bench.py)
+        sys.path.insert(0, HERE)
+        import dask_bench
+        dask_bench.main(*[int(a) for a in argv if a != "--dask"])
+        return 0
     p = argparse.ArgumentParser(description=__doc__.splitlines()[0])
     p.add_argument("--quick", action="store_true", help="small sizes and short measurements")
     p.add_argument("--json", default=os.path.join(HERE, "results.json"), metavar="PATH",

@@ -93,9 +93,10 @@ inline void scale_lanes(const int* raw, int n, double* out, std::ptrdiff_t L, co
 
 }  // namespace
 
-void _tamsen(double* Chrom, int Nind, int Lind, double* lbs, double* ubs, const int* varTypes, int randDelta,
-             int Parallel) {
-    if (Parallel != 0 && Parallel != 1) return;
+namespace {
+
+// Widens the discrete bounds in lbs and ubs, and gives each column's width |ubs - lbs|.
+std::vector<double> widths(int Lind, double* lbs, double* ubs, const int* varTypes) {
     const std::ptrdiff_t L = Lind > 0 ? Lind : 0;
     std::vector<double> Ub_Lb((std::size_t)L);
     for (std::ptrdiff_t j = 0; j < L; ++j) {
@@ -105,6 +106,40 @@ void _tamsen(double* Chrom, int Nind, int Lind, double* lbs, double* ubs, const 
         }
         Ub_Lb[j] = std::fabs(ubs[j] - lbs[j]);
     }
+    return Ub_Lb;
+}
+
+// Rows row0 .. row0 + Nind - 1 of the parallel form, written to Chrom from its first row: row r
+// draws from its own generator, seeded with randDelta + r; the generators of a block of K rows
+// run side by side in the lanes of one CRandLanes.
+void rows_from(double* Chrom, int Nind, std::ptrdiff_t L, const Columns& c, std::uint32_t seed, std::int64_t row0) {
+    constexpr int K = evo::CRandLanes::kLanes;
+    constexpr int kLaneChunk = kChunk / 4;
+    const std::int64_t work = (std::int64_t)Nind * (kValueWork * L + kSeedWork);
+    evo::for_ranges(Nind, work, 1, [&](std::int64_t begin, std::int64_t end) {
+        evo::CRandLanes lanes;
+        std::uint32_t seeds[K];
+        int raw[kLaneChunk * K];
+        for (std::int64_t b = begin; b < end; b += K) {
+            const int n = end - b < K ? (int)(end - b) : K;
+            for (int k = 0; k < n; ++k) seeds[k] = seed + (std::uint32_t)(row0 + b + k);
+            lanes.seed(seeds, n);
+            for (std::ptrdiff_t j0 = 0; j0 < L; j0 += kLaneChunk) {
+                const int m = L - j0 < kLaneChunk ? (int)(L - j0) : kLaneChunk;
+                lanes.fill(raw, m);
+                scale_lanes<K>(raw, n, Chrom + b * L + j0, L, c, j0, m);
+            }
+        }
+    });
+}
+
+}  // namespace
+
+void _tamsen(double* Chrom, int Nind, int Lind, double* lbs, double* ubs, const int* varTypes, int randDelta,
+             int Parallel) {
+    if (Parallel != 0 && Parallel != 1) return;
+    const std::ptrdiff_t L = Lind > 0 ? Lind : 0;
+    const std::vector<double> Ub_Lb = widths(Lind, lbs, ubs, varTypes);
     const Columns c{Ub_Lb.data(), lbs, varTypes};
     const std::uint32_t seed = (std::uint32_t)randDelta;
 
@@ -121,24 +156,13 @@ void _tamsen(double* Chrom, int Nind, int Lind, double* lbs, double* ubs, const 
         }
         return;
     }
-    // Row r draws from its own generator, seeded with randDelta + r; the generators of a block of
-    // K rows run side by side in the lanes of one CRandLanes.
-    constexpr int K = evo::CRandLanes::kLanes;
-    constexpr int kLaneChunk = kChunk / 4;
-    const std::int64_t work = (std::int64_t)Nind * (kValueWork * L + kSeedWork);
-    evo::for_ranges(Nind, work, 1, [&](std::int64_t begin, std::int64_t end) {
-        evo::CRandLanes lanes;
-        std::uint32_t seeds[K];
-        int raw[kLaneChunk * K];
-        for (std::int64_t b = begin; b < end; b += K) {
-            const int n = end - b < K ? (int)(end - b) : K;
-            for (int k = 0; k < n; ++k) seeds[k] = seed + (std::uint32_t)(b + k);
-            lanes.seed(seeds, n);
-            for (std::ptrdiff_t j0 = 0; j0 < L; j0 += kLaneChunk) {
-                const int m = L - j0 < kLaneChunk ? (int)(L - j0) : kLaneChunk;
-                lanes.fill(raw, m);
-                scale_lanes<K>(raw, n, Chrom + b * L + j0, L, c, j0, m);
-            }
-        }
-    });
+    rows_from(Chrom, Nind, L, c, seed, 0);
+}
+
+void _tamsen_rows(double* Chrom, int Nind, int Lind, double* lbs, double* ubs, const int* varTypes, int randDelta,
+                  std::int64_t row0) {
+    const std::ptrdiff_t L = Lind > 0 ? Lind : 0;
+    const std::vector<double> Ub_Lb = widths(Lind, lbs, ubs, varTypes);
+    const Columns c{Ub_Lb.data(), lbs, varTypes};
+    rows_from(Chrom, Nind, L, c, (std::uint32_t)randDelta, row0);
 }
