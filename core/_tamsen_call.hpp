@@ -15,6 +15,16 @@ namespace tamsen_call {
 
 enum Message { M_PARALLEL, M_NIND, M_FIELDDR };
 
+// The texts of those three messages, first in the including module's table.
+#define EVOCORE_TAMSEN_MESSAGES                                                                        \
+    "error in tamsen: Parallel must be None, True or False. (传入参数Parallel必须是None,True或者False。)", \
+        "error in tamsen: Nind must be an integer > 0. (种群规模Nind必须为一个大于0的整数。)",            \
+        "error in tamsen: FieldDR must be a matrix with 3 rows. (译码矩阵FieldDR必须是3行的Numpy ndarray类型矩阵。)"
+
+// The built-ins tamsen looks up, in their order.
+inline const char* const kBuiltins[] = {"RuntimeError", "range",     "ValueError", "ImportError", "MemoryError",
+                                        "enumerate",    "TypeError", "Ellipsis",   "id",          "IndexError"};
+
 // Module constants: the integer 3 and the row selectors (k, :) of FieldDR.
 inline PyObject* g_three = nullptr;
 inline PyObject* g_row[3] = {};

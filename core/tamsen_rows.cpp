@@ -17,14 +17,9 @@ const evo::Param kParams[] = {evo::required("Nind"), evo::required("FieldDR"), e
 using namespace tamsen_call;  // messages Parallel, Nind, FieldDR at 0, 1, 2
 constexpr int M_ROW0 = 3;
 const char* const kMessages[] = {
-    "error in tamsen: Parallel must be None, True or False. (传入参数Parallel必须是None,True或者False。)",
-    "error in tamsen: Nind must be an integer > 0. (种群规模Nind必须为一个大于0的整数。)",
-    "error in tamsen: FieldDR must be a matrix with 3 rows. (译码矩阵FieldDR必须是3行的Numpy ndarray类型矩阵。)",
+    EVOCORE_TAMSEN_MESSAGES,
     "error in _tamsen_rows: row0 must be an integer >= 0.",
 };
-
-const char* const kBuiltins[] = {"RuntimeError", "range", "ValueError", "ImportError", "MemoryError",
-                                 "enumerate", "TypeError", "Ellipsis", "id", "IndexError"};
 
 const int kLine = __LINE__ + 1;
 PyObject* tamsen_rows(evo::Args& a) {
