@@ -368,7 +368,6 @@ SEVEN = (X, W, Z, None, None, False, None)
         ((), {"weights": W}, "druvik() takes at least 2 positional arguments (0 given)"),
         ((X,), {"idealPoint": Z}, "druvik() takes at least 2 positional arguments (1 given)"),
         ((), {"ObjV": X, "foo": 1}, "druvik() takes at least 2 positional arguments (1 given)"),
-        ((), {1: 2}, "druvik() takes at least 2 positional arguments (0 given)"),
         ((X, W), {"ObjV": X}, "druvik() got multiple values for keyword argument 'ObjV'"),
         ((X, W), {"weights": W}, "druvik() got multiple values for keyword argument 'weights'"),
         ((X,), {"weights": W, "ObjV": X}, "druvik() got multiple values for keyword argument 'ObjV'"),
@@ -381,12 +380,13 @@ SEVEN = (X, W, Z, None, None, False, None)
         # the first left-over keyword, in dictionary order, decides
         ((X, W), {"foo": 1, "ObjV": X}, "druvik() got an unexpected keyword argument 'foo'"),
         ((X, W), {"ObjV": X, "foo": 1}, "druvik() got multiple values for keyword argument 'ObjV'"),
-        # CPython 3.11 hands a **mapping with non-string keys to the function as it is
-        ((X, W), {1: 2}, "druvik() keywords must be strings"),
-        ((X, W), {1: 2, "foo": 3}, "druvik() keywords must be strings"),
-        ((X, W), {"foo": 3, 1: 2}, "druvik() got an unexpected keyword argument 'foo'"),
-        ((X, W), {"idealPoint": Z, 1: 2}, "druvik() keywords must be strings"),
-        ((X, W), {"ObjV": X, 1: 2}, "druvik() got multiple values for keyword argument 'ObjV'"),
+        # the interpreter itself refuses a **mapping with a key that is not a string, before the call
+        ((), {1: 2}, "keywords must be strings"),
+        ((X, W), {"foo": 3, 1: 2}, "keywords must be strings"),
+        ((X, W), {"ObjV": X, 1: 2}, "keywords must be strings"),
+        # keywords made at run time match by their text
+        ((X, W), {"".join(["ideal", "Point"]): Z, "".join(["f", "oo"]): 1}, "druvik() got an unexpected keyword argument 'foo'"),
+        ((X, W), {"".join(["Ob", "jV"]): X}, "druvik() got multiple values for keyword argument 'ObjV'"),
     ],
 )
 def test_binding_errors(args, kwargs, message):
@@ -402,7 +402,7 @@ def test_non_string_keyword_reaching_the_call_directly():
     call = ctypes.pythonapi.PyObject_Call
     call.restype = ctypes.py_object
     call.argtypes = [ctypes.py_object] * 3
-    with pytest.raises(TypeError, match=r"^druvik\(\) keywords must be strings$"):
+    with pytest.raises(TypeError, match=r"^keywords must be strings$"):
         call(druvik, (X, W), {(1, 2): 3})
     assert_same(call(druvik, (X, W), {"idealPoint": Z}), [[1.0], [1.8]])
 
