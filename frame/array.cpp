@@ -245,10 +245,10 @@ Array Array::empty(std::initializer_list<Py_ssize_t> shape, Elem elem) {
 
 Array Array::empty(const Py_ssize_t* shape, int ndim, Elem elem) {
     Ref numpy = np();
-    Ref empty = getattr(numpy.get(), names.empty);
+    Ref empty = attr_of(numpy.get(), names.empty);
     Ref dims = Ref::steal(PyTuple_New(ndim));
     for (int k = 0; k < ndim; ++k) PyTuple_SET_ITEM(dims.get(), k, integer(shape[k]).release());
-    Ref type = elem == Elem::f64 ? Ref::borrow((PyObject*)&PyFloat_Type) : getattr(numpy.get(), names.int32);
+    Ref type = elem == Elem::f64 ? Ref::borrow((PyObject*)&PyFloat_Type) : attr_of(numpy.get(), names.int32);
     PyObject* argv[] = {nullptr, dims.get(), type.get()};
     Ref result = Ref::steal(PyObject_Vectorcall(empty.get(), argv + 1, 1 | PY_VECTORCALL_ARGUMENTS_OFFSET,
                                                 names.dtype_kw));

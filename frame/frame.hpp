@@ -152,6 +152,8 @@ extern Constants constants;
 Ref np();
 // An attribute of `np`, e.g. np_attr(names.min) for np.min.
 Ref np_attr(PyObject* name);
+// module.name, for `np` and the like.
+Ref attr_of(PyObject* module, PyObject* name);
 
 // numpy.ndarray, kept from the type check of module execution.
 PyTypeObject* ndarray_type();

@@ -425,7 +425,18 @@ Ref np() {
     return Ref::borrow(value);
 }
 
-Ref np_attr(PyObject* name) { return getattr(np().get(), name); }
+Ref np_attr(PyObject* name) { return attr_of(np().get(), name); }
+
+// For an exact module the entry of its dictionary is the attribute (the module type defines no
+// attribute of the names asked for here); anything else, or a name it lacks, asks the object.
+Ref attr_of(PyObject* module, PyObject* name) {
+    if (PyModule_CheckExact(module)) {
+        PyObject* value = PyDict_GetItemWithError(PyModule_GetDict(module), name);
+        if (value != nullptr) return Ref::borrow(value);
+        if (PyErr_Occurred()) rethrow();
+    }
+    return getattr(module, name);
+}
 
 PyTypeObject* ndarray_type() { return (PyTypeObject*)g_ndarray; }
 

@@ -40,8 +40,9 @@ void m_mul_row_int(const double* a, const int* b, double* r, int Nind, int Lind,
 
 namespace evo {
 
-Array working_matrix(Array ObjV, Py_ssize_t Nind, Py_ssize_t Lind, PyObject* maxormins, PyObject* CV,
-                     WorkingMessages msg) {
+void working_matrix(Array& ObjV, Py_ssize_t Nind, Py_ssize_t Lind, PyObject* maxormins, PyObject* CV,
+                    WorkingMessages msg) {
+    if (maxormins == Py_None && CV == Py_None) return;
     Array work;
     if (maxormins != Py_None) {
         if (!is_ndarray(maxormins) || ndim_differs(maxormins, 1) || length(maxormins) != Lind) fail(msg.maxormins);
@@ -72,7 +73,7 @@ Array working_matrix(Array ObjV, Py_ssize_t Nind, Py_ssize_t Lind, PyObject* max
             rethrow();
         }
     }
-    return work ? std::move(work) : std::move(ObjV);
+    if (work) ObjV = std::move(work);
 }
 
 Ref ideal_point(const Array& work, Py_ssize_t Nind, Py_ssize_t Lind, bool maximum) {
@@ -92,9 +93,9 @@ Ref ideal_point(const Array& work, Py_ssize_t Nind, Py_ssize_t Lind, bool maximu
 Aggregation aggregation_inputs(const Args& a, const AggregationMessages& msg) {
     Aggregation in;
     require_ndarray(a[kObjV], 2, msg.ObjV);
-    Array ObjV = Array::coerce(a[kObjV], Elem::f64, 2);
-    in.Nind = ObjV.dim(0);
-    in.Lind = ObjV.dim(1);
+    in.ObjV = Array::coerce(a[kObjV], Elem::f64, 2);
+    in.Nind = in.ObjV.dim(0);
+    in.Lind = in.ObjV.dim(1);
 
     PyObject* weights = a[kWeights];
     require_ndarray(weights, 2, msg.weights);
@@ -103,7 +104,7 @@ Aggregation aggregation_inputs(const Args& a, const AggregationMessages& msg) {
     if (shape[0] != in.Nind && in.Nind != 1) fail(msg.disagree);
     in.weights = Array::coerce(weights, Elem::f64, 2);
 
-    in.ObjV = working_matrix(std::move(ObjV), in.Nind, in.Lind, a[kMaxormins], a[kCV], {msg.maxormins, msg.CV});
+    working_matrix(in.ObjV, in.Nind, in.Lind, a[kMaxormins], a[kCV], {msg.maxormins, msg.CV});
     if (a.is_none(kIdealPoint)) {
         in.ideal = ideal_point(in.ObjV, in.Nind, in.Lind, false);
         return in;

@@ -32,8 +32,9 @@ struct WorkingMessages {
 // - CV given: checked (ndim 2 and Nind rows), a copy of ObjV is made unless the product already
 //   is one, CV is coerced to float64 and the copy is penalised by modifyObjV;
 // - neither: ObjV itself, which is only read from then on.
-Array working_matrix(Array ObjV, Py_ssize_t Nind, Py_ssize_t Lind, PyObject* maxormins, PyObject* CV,
-                     WorkingMessages msg);
+// `ObjV` is replaced by the working matrix.
+void working_matrix(Array& ObjV, Py_ssize_t Nind, Py_ssize_t Lind, PyObject* maxormins, PyObject* CV,
+                    WorkingMessages msg);
 
 // The ideal point of a working matrix (Nind x Lind): np.min(work, 0), or np.max(work, 0) with
 // `maximum`.  An exact ndarray with rows is reduced by one compiled pass over its rows, with the
