@@ -81,12 +81,16 @@ class Case:
         self.needs = needs
         self.setup = setup
 
+    def label(self, mode):
+        return self.name.format(tiny=mode.tiny, small=mode.small, large=mode.large, large2=2 * mode.large)
+
 
 CASES = []
 
 
 def case(name, needs=()):
-    """Register setup(mode, ops, ctx) -> Bench under `name` (may contain {tiny}, {small}, {large})."""
+    """Register setup(mode, ops, ctx) -> Bench under `name` (may contain {tiny}, {small}, {large},
+    {large2} = twice large); a setup that cannot run here raises Skip."""
     def register(setup):
         CASES.append(Case(name, tuple(needs), setup))
         return setup
@@ -208,12 +212,18 @@ def copy_probe(mode, ops, ctx):
 
 @case("druvik {tiny}x3", needs=("druvik",))
 def druvik_tiny(mode, ops, ctx):
+    """The fixed cost of a call: against np.empty of its result alone, and with idealPoint given
+    as a keyword against the positional call."""
     ObjV, w, _ = population(mode.tiny)
     z = ObjV.min(axis=0)
+    f = ops["druvik"]
+    variants = {"np.empty": call(np.empty, (mode.tiny, 1)), "keyword": call(f, ObjV, w, idealPoint=z)}
 
     def report(times, ctx):
-        return {"evocore us/call": round(times["evocore"] * 1e6, 3)}
-    return Bench(call(ops["druvik"], ObjV, w, z), call(np_chebyshev, ObjV, w, z), report=report)
+        return {"evocore us/call": round(times["evocore"] * 1e6, 3),
+                "/np.empty (target <= 2.5)": round(times["evocore"] / times["np.empty"], 2),
+                "keyword/positional (target <= 1.15)": round(times["keyword"] / times["evocore"], 2)}
+    return Bench(call(f, ObjV, w, z), call(np_chebyshev, ObjV, w, z), variants=variants, report=report)
 
 
 def druvik_small(parallel, with_cv):
@@ -788,6 +798,111 @@ def polvane_case(ra, rb, dim, metric, parallel=False, self_vs_general=False):
     return setup
 
 
+# ---------------------------------------------------------------------------------------------
+# evocore in a process with other Python threads.
+
+class Skip(Exception):
+    """Raised by a setup whose case cannot run here (the reason is the message)."""
+
+
+TEAM_THREADS = """
+import os, numpy as np, evocore
+from evocore.core._tamsen_rows import _tamsen_rows
+tasks = lambda: len(os.listdir("/proc/self/task"))
+start = tasks()
+rng = np.random.default_rng(1)
+P, Q, CV = rng.random((60000, 3)), rng.random((60000, 3)), rng.random((60000, 2)) - 0.5
+FieldD = np.array([[9] * 3, [0] * 3, [1] * 3, [0, 1, 1], [0] * 3, [1] * 3, [1] * 3, [0, 0, 1]])
+FieldDR = np.array([[0.0] * 10, [1.0] * 10, [0] * 10])
+evocore.druvik(P, Q, np.zeros(3), CV, None, True)
+evocore.quelan(P, Q, np.zeros(3), None, None, 5, True)
+evocore.fendrik(CV, None, True, True)
+evocore.velkor(P[:20000], FieldD, True)
+evocore.tamsen(10**5, FieldDR, True)
+evocore.sarnet(np.argsort(rng.random((2000, 50)), 1).astype(np.int32), 0.7, False, True)
+evocore.polvane(P[:300], Q[:400], "cityblock", True)
+_tamsen_rows(10**5, FieldDR, True, 12345, 0)
+print(tasks() - start)
+"""
+
+
+@case("worker threads after Parallel=True of all 8 functions, OMP_NUM_THREADS=4", needs=("polvane",))
+def team_threads(mode, ops, ctx):
+    import subprocess
+    env = dict(os.environ, OMP_NUM_THREADS="4", OPENBLAS_NUM_THREADS="1")
+    p = subprocess.run([sys.executable, "-c", TEAM_THREADS], env=env, capture_output=True, text=True, timeout=300)
+    if p.returncode != 0:
+        raise Skip(p.stderr.strip().splitlines()[-1])
+    workers = int(p.stdout)
+    return Bench(None, call(len, ()), check=None, report=lambda times, ctx: {"workers": workers, "target": 3})
+
+
+def two_threads(make):
+    """Two Python threads making one call each, against the same two calls one after the other
+    (together/sequential below 1: the calls ran side by side)."""
+    def setup(mode, ops, ctx):
+        import concurrent.futures
+        fn = make(mode, ops)
+        pool = concurrent.futures.ThreadPoolExecutor(2)
+
+        def together():
+            first, second = pool.submit(fn), pool.submit(fn)
+            first.result()
+            second.result()
+
+        def sequential():
+            fn()
+            fn()
+
+        def report(times, ctx):
+            return {"together/sequential": round(times["evocore"] / times["baseline"], 3)}
+        return Bench(together, sequential, check=None, report=report, teardown=pool.shutdown)
+    return setup
+
+
+def threads_polvane(mode, ops):
+    n = 1000 if mode.quick else 3000
+    A = np.random.default_rng(4).random((n, 16))
+    return call(ops["polvane"], A, A.copy())
+
+
+def threads_tamsen(mode, ops):
+    FieldDR = np.array([[-1.0] * 10, [1.0] * 10, [0, 1] * 5])
+    return call(ops["tamsen"], mode.large, FieldDR)
+
+
+def threads_druvik(mode, ops):
+    ObjV, w, _ = population(2 * mode.large)
+    return call(ops["druvik"], ObjV, w, np.zeros(M))
+
+
+case("polvane 3000x3000x16 in two threads (target <= 0.65)", needs=("polvane",))(two_threads(threads_polvane))
+case("tamsen {large}x10 in two threads (target <= 0.65)", needs=("tamsen",))(two_threads(threads_tamsen))
+case("druvik {large2}x3 in two threads (target <= 0.75)", needs=("druvik",))(two_threads(threads_druvik))
+
+
+@case("evocore.dask polvane 20000x2000x16 in 8 chunks, threads vs synchronous (target >= 1.6)", needs=("polvane",))
+def dask_threads(mode, ops, ctx):
+    try:
+        import dask
+        import dask.array as da
+        import evocore.dask as ed
+    except ImportError:
+        raise Skip("Dask is not installed (the dask extra)")
+    n = 4000 if mode.quick else 20000
+    rng = np.random.default_rng(5)
+    A = da.from_array(rng.random((n, 16)), chunks=(n // 8, 16))
+    B = rng.random((2000, 16))
+    result = ed.polvane(A, B)
+
+    def computed(scheduler):
+        def run():
+            with dask.config.set(scheduler=scheduler):
+                return result.compute()
+        return run
+    return Bench(computed("threads"), computed("synchronous"))
+
+
 # The rows that call NumPy's matrix product come last: its BLAS threads keep spinning for a
 # while after each product and would take the second core from the Parallel rows.
 for _ra, _rb, _dim, _metric, _parallel in (
@@ -869,15 +984,18 @@ def agree(a, b, check):
 
 
 def run_case(c, mode, ctx):
-    name = c.name.format(tiny=mode.tiny, small=mode.small, large=mode.large)
-    row = {"case": name, "mode": mode.name}
+    row = {"case": c.label(mode), "mode": mode.name}
     ops = {}
     for need in c.needs:
         ops[need] = operator(need)
         if ops[need] is None:
             row["skipped"] = f"evocore.{need} not in this build"
             return row
-    bench = c.setup(mode, ops, ctx)
+    try:
+        bench = c.setup(mode, ops, ctx)
+    except Skip as e:
+        row["skipped"] = str(e)
+        return row
     try:
         return measure_case(bench, row, mode, ctx)
     finally:
@@ -975,7 +1093,7 @@ def main(argv=None):
     t0 = time.perf_counter()
     ctx, rows = {}, []
     for c in CASES:
-        label = c.name.format(tiny=mode.tiny, small=mode.small, large=mode.large)
+        label = c.label(mode)
         if args.only and not label.startswith("memory") and not any(w in label for w in args.only):
             continue
         rows.append(run_case(c, mode, ctx))

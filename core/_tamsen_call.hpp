@@ -75,7 +75,8 @@ inline PyObject* population(PyObject* Nind, PyObject* FieldDR_arg, const Checked
     const double* ub = ubs.vector(Lind);
     std::vector<double> lb_copy(lb, lb + Lind), ub_copy(ub, ub + Lind);
     const int* types = varTypes.ivector(Lind);
-    kernel(out, evo::to_int(rows), evo::to_int(Lind), lb_copy.data(), ub_copy.data(), types);
+    const int n = evo::to_int(rows), L = evo::to_int(Lind);
+    evo::unlocked((std::int64_t)n * L, [&] { kernel(out, n, L, lb_copy.data(), ub_copy.data(), types); });
 
     bool float_flag = false;
     for (Py_ssize_t i = 0; i < Lind && !float_flag; ++i) float_flag = types[i] == 0;

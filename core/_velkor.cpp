@@ -66,7 +66,7 @@ constexpr int kLanes = 8;
 bool _velkor(const double* Phen, int Nind, int Lind, const int* lens, const double* lbs, const double* ubs,
              const int* codes, const int* lbins, const int* ubins, const int* varTypes, int* Chrom, int Nvar,
              int Parallel) {
-    if (Nind <= 0 || Nvar <= 0) return true;  // nothing to encode
+    if (Nind <= 0 || Nvar <= 0 || Lind <= 0) return true;  // nothing to encode
     const std::size_t n = (std::size_t)Nvar;
     void* block = std::malloc(n * (4 * sizeof(double) + sizeof(Segment)));
     if (block == nullptr) return false;

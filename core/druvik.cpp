@@ -58,8 +58,8 @@ PyObject* druvik(evo::Args& a) {
 
     evo::Array CombinObjV = evo::Array::empty({in.rows(), 1}, evo::Elem::f64);
     auto kernel = in.one_row() ? _druvik_1D : _druvik;
-    kernel(in.objectives(), evo::to_int(in.rows()), evo::to_int(in.Lind), in.weight_rows(), in.ideal_point(),
-           CombinObjV.out_matrix(in.rows(), 1), Parallel);
+    const evo::AggregationData d = in.data(CombinObjV);
+    evo::unlocked(d.work, [&] { kernel(d.ObjV, d.rows, d.Lind, d.weights, d.idealPoint, d.out, Parallel); });
     return CombinObjV.release();
 }
 

@@ -95,15 +95,20 @@ PyObject* fendrik(evo::Args& a) {
     // CV is read in place when it is C-contiguous float64, and converted as any CV otherwise.
     evo::require_ndarray_object(a[CV]);
     evo::Array cv = evo::Array::coerce(a[CV], evo::Elem::f64, 2);
+    const double* CVp = cv.matrix(Nind, col);
+    const int rows = evo::to_int(Nind), cols = evo::to_int(col);
+    double* out = violation.out_matrix(Nind, 1);
+    const std::int64_t work = (std::int64_t)rows * cols;
     int count;
     if (Type == 1) {
         const double threshold = Threshold == Py_None ? 0.0 : evo::to_double(Threshold);
-        count = _fendrik_type1(cv.matrix(Nind, col), evo::to_int(Nind), evo::to_int(col),
-                               violation.out_matrix(Nind, 1), threshold, return_count, Parallel);
+        count = evo::unlocked(work, [&] {
+            return _fendrik_type1(CVp, rows, cols, out, threshold, return_count, Parallel);
+        });
     } else {
         evo::Array limits = evo::Array::coerce(Threshold, evo::Elem::f64, 1);
-        count = _fendrik_type2(cv.matrix(Nind, col), evo::to_int(Nind), evo::to_int(col),
-                               violation.out_matrix(Nind, 1), limits.vector(col), return_count, Parallel);
+        const double* bounds = limits.vector(col);
+        count = evo::unlocked(work, [&] { return _fendrik_type2(CVp, rows, cols, out, bounds, return_count, Parallel); });
     }
     if (!return_count) return violation.release();
     return evo::pair(evo::Ref::steal(violation.release()), evo::integer(count)).release();

@@ -67,9 +67,9 @@ const int kLine = __LINE__ + 1;
 PyObject* ornavi(evo::Args& a) {
     const bool reverse = evo::bool_switch(a[REVERSE], M_REVERSE);
     evo::require_ndarray(a[OBJV], 2, M_OBJV);
-    evo::Array ObjV = evo::Array::coerce(a[OBJV], evo::Elem::f64, 2);
-    const Py_ssize_t N = ObjV.dim(0), M = ObjV.dim(1);
-    evo::Array work = evo::working_matrix(std::move(ObjV), N, M, a[MAXORMINS], a[CV], {M_MAXORMINS, M_CV});
+    evo::Array work = evo::Array::coerce(a[OBJV], evo::Elem::f64, 2);
+    const Py_ssize_t N = work.dim(0), M = work.dim(1);
+    evo::working_matrix(work, N, M, a[MAXORMINS], a[CV], {M_MAXORMINS, M_CV});
     if (a.is_none(OLD_IDEALPOINT)) return evo::ideal_point(work, N, M, reverse).release();
 
     PyObject* old = a[OLD_IDEALPOINT];

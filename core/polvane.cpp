@@ -72,6 +72,16 @@ evo::Ref shape_item(PyObject* obj, int axis) {
 }
 
 using evo::Elem;
+
+// The rows of matrix X (rows x dim) divided by their norms, into `unit`.
+void normalize(PyObject* X, evo::Array& unit, Py_ssize_t rows, Py_ssize_t dim, int Parallel) {
+    evo::Array Xm = evo::ndarray_argument(X, Elem::f64, 2);
+    const double* x = Xm.matrix(rows, dim);
+    double* u = unit.out_matrix(rows, dim);
+    const int n = evo::to_int(rows), d = evo::to_int(dim);
+    evo::unlocked((std::int64_t)n * d, [&] { _polvane_cos_normalize(x, u, n, d, Parallel); });
+}
+
 using Pairs = void (*)(const double*, const double*, double*, int, int, int, int);
 using Same = void (*)(const double*, double*, int, int, int);
 
@@ -94,14 +104,20 @@ PyObject* polvane(evo::Args& a) {
     if (metric == EUCLIDEAN || metric == CITYBLOCK) {
         evo::Array C = evo::Array::empty({ra, rb}, Elem::f64);
         evo::Array Am = evo::ndarray_argument(A, Elem::f64, 2);
+        const std::int64_t work = (std::int64_t)ra * rb * (dim > 0 ? dim : 1);
         if (self) {
             Same kernel = metric == EUCLIDEAN ? _polvane_eu_self : _polvane_ci_self;
-            kernel(Am.matrix(ra, dim), C.out_matrix(ra, ra), evo::to_int(ra), evo::to_int(dim), Parallel);
+            const double* a = Am.matrix(ra, dim);
+            double* c = C.out_matrix(ra, ra);
+            const int n = evo::to_int(ra), d = evo::to_int(dim);
+            evo::unlocked(work, [&] { kernel(a, c, n, d, Parallel); });
         } else {
             evo::Array Bm = evo::ndarray_argument(B, Elem::f64, 2);
             Pairs kernel = metric == EUCLIDEAN ? _polvane_eu : _polvane_ci;
-            kernel(Am.matrix(ra, dim), Bm.matrix(rb, dim), C.out_matrix(ra, rb), evo::to_int(ra), evo::to_int(rb),
-                   evo::to_int(dim), Parallel);
+            const double *a = Am.matrix(ra, dim), *b = Bm.matrix(rb, dim);
+            double* c = C.out_matrix(ra, rb);
+            const int na = evo::to_int(ra), nb = evo::to_int(rb), d = evo::to_int(dim);
+            evo::unlocked(work, [&] { kernel(a, b, c, na, nb, d, Parallel); });
         }
         return C.release();
     }
@@ -110,22 +126,15 @@ PyObject* polvane(evo::Args& a) {
     evo::Array A_unit = evo::Array::empty({ra, dim}, Elem::f64);
     evo::Array B_unit;
     if (!self) B_unit = evo::Array::empty({rb, evo::index_value(col_b.get())}, Elem::f64);
-    {
-        evo::Array Am = evo::ndarray_argument(A, Elem::f64, 2);
-        _polvane_cos_normalize(Am.matrix(ra, dim), A_unit.out_matrix(ra, dim), evo::to_int(ra), evo::to_int(dim),
-                               Parallel);
-    }
-    if (!self) {
-        evo::Array Bm = evo::ndarray_argument(B, Elem::f64, 2);
-        _polvane_cos_normalize(Bm.matrix(rb, dim), B_unit.out_matrix(rb, dim), evo::to_int(rb), evo::to_int(dim),
-                               Parallel);
-    }
+    normalize(A, A_unit, ra, dim, Parallel);
+    if (!self) normalize(B, B_unit, rb, dim, Parallel);
     const Py_ssize_t cols = self ? ra : rb;
     evo::Ref product = evo::matmul(A_unit.obj(), evo::getattr((self ? A_unit : B_unit).obj(), kT).get());
     if (metric == COSINE_SIMILARITY) return product.release();
     evo::Array C = evo::Array::adopt(std::move(product), Elem::f64, 2);
     double* c = C.out_matrix(ra, cols);
-    num_sub_matrix(1.0, c, c, evo::to_int(ra), evo::to_int(cols), Parallel);  // 1 - similarity, in place
+    const int n = evo::to_int(ra), m = evo::to_int(cols);
+    evo::unlocked((std::int64_t)n * m, [&] { num_sub_matrix(1.0, c, c, n, m, Parallel); });  // 1 - similarity
     return C.release();
 }
 

@@ -85,8 +85,10 @@ PyObject* quelan(evo::Args& a) {
 
     evo::Array CombinObjV = evo::Array::empty({in.rows(), 1}, evo::Elem::f64);
     auto kernel = in.one_row() ? _quelan_1D : _quelan;
-    kernel(in.objectives(), evo::to_int(in.rows()), evo::to_int(in.Lind), (float)Theta, in.weight_rows(),
-           in.ideal_point(), CombinObjV.out_matrix(in.rows(), 1), Parallel);
+    const evo::AggregationData d = in.data(CombinObjV);
+    evo::unlocked(d.work, [&] {
+        kernel(d.ObjV, d.rows, d.Lind, (float)Theta, d.weights, d.idealPoint, d.out, Parallel);
+    });
     return CombinObjV.release();
 }
 

@@ -72,7 +72,8 @@ const char* const kBuiltins[] = {"RuntimeError"};
 // here, which gives the same two integers without two trips through NumPy.
 void gene_bounds(PyObject* OldChrom, const evo::Array& exact, int& Lb, int& Ub) {
     if (exact && exact.size() > 0) {
-        gene_range(exact.imatrix(exact.dim(0), exact.dim(1)), exact.size(), &Lb, &Ub);
+        const int* genes = exact.imatrix(exact.dim(0), exact.dim(1));
+        evo::unlocked(exact.size(), [&] { gene_range(genes, exact.size(), &Lb, &Ub); });
         return;
     }
     Lb = evo::as_int(evo::call(evo::np_attr(evo::names.min).get(), OldChrom).get());
@@ -84,7 +85,8 @@ void gene_bounds(PyObject* OldChrom, const evo::Array& exact, int& Lb, int& Ub) 
 bool within(const evo::Array& Chrom, int Lb, int Ub) {
     if (Chrom.size() == 0) return true;
     int lo, hi;
-    gene_range(Chrom.imatrix(Chrom.dim(0), Chrom.dim(1)), Chrom.size(), &lo, &hi);
+    const int* genes = Chrom.imatrix(Chrom.dim(0), Chrom.dim(1));
+    evo::unlocked(Chrom.size(), [&] { gene_range(genes, Chrom.size(), &lo, &hi); });
     return Lb <= lo && hi <= Ub;
 }
 
@@ -103,7 +105,10 @@ PyObject* sarnet(evo::Args& a) {
     if (!Chrom) Chrom = evo::Array::coerce(OldChrom, evo::Elem::i32, 2);
     const int* genes = Chrom.imatrix(Nind, Lind);
 
-    const int check = trusted || within(Chrom, Lb, Ub) ? _check_permutation(genes, Nind, Lind, Lb, Ub, Parallel) : 0;
+    const std::int64_t work = (std::int64_t)Nind * Lind;
+    const int check = trusted || within(Chrom, Lb, Ub)
+                          ? evo::unlocked(work, [&] { return _check_permutation(genes, Nind, Lind, Lb, Ub, Parallel); })
+                          : 0;
     if (check < 0) evo::out_of_memory();
     if (check == 0) evo::fail(M_CHROMOSOME);
 
@@ -129,11 +134,15 @@ PyObject* sarnet(evo::Args& a) {
         const int rows = half ? Nind / 2 : Nind;
         NewChrom = evo::Array::empty({rows, Lind}, evo::Elem::i32);
         auto kernel = half ? _sarnet_half : _sarnet;
-        done = kernel(genes, Nind, Lind, Lb, Ub, NewChrom.out_imatrix(rows, Lind), pc, randDelta, Parallel);
+        int* out = NewChrom.out_imatrix(rows, Lind);
+        done = evo::unlocked(work, [&] { return kernel(genes, Nind, Lind, Lb, Ub, out, pc, randDelta, Parallel); });
     } else {
         const int Num = evo::int_sign_against(Half_N, Nind) > 0 ? Nind : evo::int_value(Half_N);
         NewChrom = evo::Array::empty({Num, Lind}, evo::Elem::i32);
-        done = _sarnet_gb(genes, Nind, Lind, Lb, Ub, NewChrom.out_imatrix(Num, Lind), Num, randDelta, Parallel);
+        int* out = NewChrom.out_imatrix(Num, Lind);
+        done = evo::unlocked((std::int64_t)Num * Lind, [&] {
+            return _sarnet_gb(genes, Nind, Lind, Lb, Ub, out, Num, randDelta, Parallel);
+        });
     }
     if (!done) evo::out_of_memory();
     return NewChrom.release();

@@ -203,8 +203,10 @@ PyObject* ulvaro(evo::Args& a) {
         evo::Array work = owned ? evo::Array::adopt(ObjV, evo::Elem::f64, 2)
                                 : evo::Array::copy_of(evo::Array::coerce(ObjV.get(), evo::Elem::f64, 2));
         const Py_ssize_t M = work.dim(1), CVNum = CVf.dim(1);
-        if (!modifyObjV(work.out_matrix(rows, M), CVf.matrix(rows, CVNum), evo::to_int(rows), evo::to_int(M),
-                        evo::to_int(CVNum)))
+        double* F = work.out_matrix(rows, M);
+        const double* cvp = CVf.matrix(rows, CVNum);
+        const int n = evo::to_int(rows), m = evo::to_int(M), k = evo::to_int(CVNum);
+        if (!evo::unlocked((std::int64_t)n * (m + k), [&] { return modifyObjV(F, cvp, n, m, k); }))
             evo::out_of_memory();
         ObjV = evo::Ref::steal(work.release());
         owned = true;

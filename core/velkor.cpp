@@ -98,9 +98,12 @@ PyObject* velkor(evo::Args& a) {
     if (checkLenNegative(lens, Nvar)) evo::fail(M_NEGATIVE);
 
     evo::Array Chrom = evo::Array::empty({Nind, Lind}, evo::Elem::i32);
-    if (!_velkor(Phen.matrix(Nind, Nvar), Nind, Lind, lens, lbs, ubs, codes, lbins, ubins, varTypes,
-                 Chrom.out_imatrix(Nind, Lind), Nvar, Parallel))
-        throw std::bad_alloc();
+    const double* phen = Phen.matrix(Nind, Nvar);
+    int* out = Chrom.out_imatrix(Nind, Lind);
+    const bool done = evo::unlocked((std::int64_t)Nind * (Nvar + (std::int64_t)Lind), [&] {
+        return _velkor(phen, Nind, Lind, lens, lbs, ubs, codes, lbins, ubins, varTypes, out, Nvar, Parallel);
+    });
+    if (!done) throw std::bad_alloc();
     return Chrom.release();
 }
 

@@ -46,8 +46,6 @@ const char* describe(const char* format) {
     }
 }
 
-bool aligned(const Py_buffer& v) { return (std::uintptr_t)v.buf % (std::uintptr_t)v.itemsize == 0; }
-
 PyObject* small_int(int axis) { return axis == 0 ? constants.zero : axis == 1 ? constants.one : constants.two; }
 
 }  // namespace
@@ -58,29 +56,117 @@ Array& Array::operator=(Array&& o) noexcept {
     if (this == &o) return *this;
     reset();
     ref_ = std::move(o.ref_);
-    view_ = o.view_;
-    // Simple exporters point shape and strides into the Py_buffer itself.
-    if (o.view_.shape == &o.view_.len) view_.shape = &view_.len;
-    if (o.view_.strides == &o.view_.itemsize) view_.strides = &view_.itemsize;
-    held_ = std::exchange(o.held_, false);
+    buf_ = o.buf_;
+    len_ = o.len_;
+    itemsize_ = o.itemsize_;
+    ndim_ = o.ndim_;
+    dims_[0] = o.dims_[0];
+    dims_[1] = o.dims_[1];
+    shape_ = o.shape_ == o.dims_ ? dims_ : o.shape_;
     writable_ = o.writable_;
-    o.view_ = Py_buffer{};
+    held_ = std::exchange(o.held_, false);
+    if (held_) {
+        view_ = o.view_;
+        // Simple exporters point shape and strides into the Py_buffer itself.
+        if (o.view_.shape == &o.view_.len) view_.shape = &view_.len;
+        if (o.view_.strides == &o.view_.itemsize) view_.strides = &view_.itemsize;
+        if (o.shape_ == &o.view_.len) shape_ = &view_.len;
+    }
+    o.itemsize_ = 0;
+    o.shape_ = o.dims_;
     return *this;
 }
 
 void Array::reset() noexcept {
     if (held_) PyBuffer_Release(&view_);
     held_ = false;
-    view_ = Py_buffer{};
+    buf_ = nullptr;
+    len_ = itemsize_ = 0;
+    ndim_ = 0;
+    shape_ = dims_;
     ref_ = nullptr;
+}
+
+void Array::set_data(void* buf, Py_ssize_t len, Py_ssize_t itemsize, int ndim, const Py_ssize_t* shape,
+                     bool writable) {
+    buf_ = (char*)buf;
+    len_ = len;
+    itemsize_ = itemsize;
+    ndim_ = ndim;
+    if (ndim <= 2) {
+        for (int k = 0; k < ndim; ++k) dims_[k] = shape[k];
+        shape_ = dims_;
+    } else {
+        shape_ = shape;
+    }
+    writable_ = writable;
+}
+
+// ---- exact ndarrays, read directly -------------------------------------------------------------
+//
+// An exact ndarray's data pointer, shape and flags are read from the array object itself, and
+// its element type from its dtype object: the leading fields of both are laid out alike by every
+// NumPy 1.x and 2.x.  The answer is the one the buffer protocol would give, without the export.
+
+namespace {
+
+struct ArrayFields {
+    PyObject_HEAD
+    char* data;
+    int nd;
+    Py_ssize_t* dimensions;
+    Py_ssize_t* strides;
+    PyObject* base;
+    PyObject* descr;
+    int flags;
+};
+
+struct DescrFields {
+    PyObject_HEAD
+    PyTypeObject* typeobj;
+    char kind, type, byteorder, unused;
+    int type_num;
+};
+
+constexpr int kCContiguous = 0x0001, kWriteable = 0x0400;  // array flags
+constexpr int kDouble = 12, kInt = 5, kLong = 7;             // type numbers
+
+const ArrayFields& fields(PyObject* exact) { return *reinterpret_cast<const ArrayFields*>(exact); }
+
+bool native_elements(PyObject* descr, Elem e) {
+    const DescrFields& d = *reinterpret_cast<const DescrFields*>(descr);
+    if (d.byteorder != '=' && d.byteorder != '|' && d.byteorder != kLittleEndian) return false;
+    if (e == Elem::f64) return d.type_num == kDouble;
+    return d.type_num == kInt || (d.type_num == kLong && sizeof(long) == sizeof(int));
+}
+
+}  // namespace
+
+int exact_ndim(PyObject* exact) noexcept { return fields(exact).nd; }
+const Py_ssize_t* exact_shape(PyObject* exact) noexcept { return fields(exact).dimensions; }
+
+bool Array::direct_view(PyObject* obj, Elem elem, int ndim, bool writable) {
+    const ArrayFields& a = fields(obj);
+    if (a.nd < 0 || a.nd > 2 || (ndim != kAnyDims && a.nd != ndim)) return false;
+    if (!(a.flags & kCContiguous) || (writable && !(a.flags & kWriteable))) return false;
+    if (!native_elements(a.descr, elem)) return false;
+    const Py_ssize_t itemsize = item_size(elem);
+    if ((std::uintptr_t)a.data % (std::uintptr_t)itemsize != 0) return false;
+    Py_ssize_t n = 1;
+    for (int k = 0; k < a.nd; ++k) n *= a.dimensions[k];
+    set_data(a.data, n * itemsize, itemsize, a.nd, a.dimensions, writable);
+    return true;
 }
 
 void Array::acquire(Ref obj, Elem elem, int ndim, bool writable) {
     reset();
+    if (Py_TYPE(obj.get()) == ndarray_type() && direct_view(obj.get(), elem, ndim, writable)) {
+        ref_ = std::move(obj);
+        return;
+    }
     int flags = PyBUF_C_CONTIGUOUS | PyBUF_FORMAT | (writable ? PyBUF_WRITABLE : 0);
     check(PyObject_GetBuffer(obj.get(), &view_, flags));
     held_ = true;
-    writable_ = writable;
     ref_ = std::move(obj);
     if (ndim != kAnyDims && view_.ndim != ndim) {
         PyErr_Format(PyExc_ValueError, "Buffer has wrong number of dimensions (expected %d, got %d)", ndim,
@@ -102,7 +188,8 @@ void Array::acquire(Ref obj, Elem elem, int ndim, bool writable) {
                      view_.itemsize, view_.itemsize == 1 ? "" : "s", c_name(elem), want, want == 1 ? "" : "s");
         rethrow();
     }
-    if (!aligned(view_)) realign(elem);
+    set_data(view_.buf, view_.len, view_.itemsize, view_.ndim, view_.shape, writable);
+    if ((std::uintptr_t)buf_ % (std::uintptr_t)itemsize_ != 0) realign(elem);
 }
 
 // A buffer of the right type and order whose address is not a multiple of its element size (NumPy
@@ -112,8 +199,8 @@ void Array::realign(Elem elem) {
         PyErr_SetString(PyExc_ValueError, "Buffer is not aligned");
         rethrow();
     }
-    Array copy = empty(view_.shape, view_.ndim, elem);
-    std::memcpy(copy.view_.buf, view_.buf, (size_t)view_.len);
+    Array copy = empty(shape_, ndim_, elem);
+    std::memcpy(copy.buf_, buf_, (size_t)len_);
     copy.writable_ = false;
     *this = std::move(copy);
 }
@@ -121,18 +208,9 @@ void Array::realign(Elem elem) {
 // An exact ndarray that already is C-contiguous data of the element type is used as it is; the
 // answer is the same as that of its `flags` and `dtype`, which an exact ndarray cannot override.
 bool Array::try_fast_view(PyObject* obj, Elem elem, int ndim) {
-    if (PyObject_GetBuffer(obj, &view_, PyBUF_RECORDS_RO) < 0) {
-        PyErr_Clear();  // e.g. a dtype without a buffer format: the documented path decides
-        return false;
-    }
-    held_ = true;
-    if (view_.ndim == ndim && code_matches(format_code(view_.format), elem) && view_.itemsize == item_size(elem) &&
-        PyBuffer_IsContiguous(&view_, 'C') && aligned(view_)) {
-        ref_ = Ref::borrow(obj);
-        return true;
-    }
-    reset();
-    return false;
+    if (!direct_view(obj, elem, ndim, false)) return false;
+    ref_ = Ref::borrow(obj);
+    return true;
 }
 
 Array Array::coerce(PyObject* obj, Elem elem, int ndim) {
@@ -167,10 +245,10 @@ Array Array::empty(std::initializer_list<Py_ssize_t> shape, Elem elem) {
 
 Array Array::empty(const Py_ssize_t* shape, int ndim, Elem elem) {
     Ref numpy = np();
-    Ref empty = getattr(numpy.get(), names.empty);
+    Ref empty = attr_of(numpy.get(), names.empty);
     Ref dims = Ref::steal(PyTuple_New(ndim));
     for (int k = 0; k < ndim; ++k) PyTuple_SET_ITEM(dims.get(), k, integer(shape[k]).release());
-    Ref type = elem == Elem::f64 ? Ref::borrow((PyObject*)&PyFloat_Type) : getattr(numpy.get(), names.int32);
+    Ref type = elem == Elem::f64 ? Ref::borrow((PyObject*)&PyFloat_Type) : attr_of(numpy.get(), names.int32);
     PyObject* argv[] = {nullptr, dims.get(), type.get()};
     Ref result = Ref::steal(PyObject_Vectorcall(empty.get(), argv + 1, 1 | PY_VECTORCALL_ARGUMENTS_OFFSET,
                                                 names.dtype_kw));
@@ -182,43 +260,42 @@ Array Array::empty(const Py_ssize_t* shape, int ndim, Elem elem) {
 Array Array::copy_of(const Array& src) {
     Array a = empty({src.dim(0), src.dim(1)}, Elem::f64);
     double* to = a.out_matrix(src.dim(0), src.dim(1));
-    std::memcpy(to, src.matrix(src.dim(0), src.dim(1)), (size_t)src.view_.len);
+    std::memcpy(to, src.matrix(src.dim(0), src.dim(1)), (size_t)src.len_);
     return a;
 }
 
 const void* Array::data(Py_ssize_t n0, Py_ssize_t n1, int ndim) const {
-    if (!held_) {
+    if (itemsize_ == 0) {
         PyErr_SetString(PyExc_SystemError, "array buffer not held");
         rethrow();
     }
-    if (view_.ndim != ndim || view_.shape[0] != n0 || (ndim == 2 && view_.shape[1] != n1)) {
+    if (ndim_ != ndim || shape_[0] != n0 || (ndim == 2 && shape_[1] != n1)) {
         if (ndim == 2)
             PyErr_Format(PyExc_ValueError, "Buffer has wrong shape (expected (%zd, %zd), got (%zd, %zd))", n0, n1,
-                         view_.ndim > 0 ? view_.shape[0] : (Py_ssize_t)0,
-                         view_.ndim > 1 ? view_.shape[1] : (Py_ssize_t)0);
+                         ndim_ > 0 ? shape_[0] : (Py_ssize_t)0, ndim_ > 1 ? shape_[1] : (Py_ssize_t)0);
         else
             PyErr_Format(PyExc_ValueError, "Buffer has wrong shape (expected (%zd,), got (%zd,))", n0,
-                         view_.ndim > 0 ? view_.shape[0] : (Py_ssize_t)0);
+                         ndim_ > 0 ? shape_[0] : (Py_ssize_t)0);
         rethrow();
     }
-    return view_.buf;
+    return buf_;
 }
 
 const double* Array::head(Py_ssize_t n) const {
-    return (const double*)data(view_.ndim == 1 && view_.shape[0] >= n ? view_.shape[0] : n, 0, 1);
+    return (const double*)data(ndim_ == 1 && shape_[0] >= n ? shape_[0] : n, 0, 1);
 }
 
 const double* Array::elements(Py_ssize_t n) const {
-    if (!held_) {
+    if (itemsize_ == 0) {
         PyErr_SetString(PyExc_SystemError, "array buffer not held");
         rethrow();
     }
-    if (view_.len != n * view_.itemsize) {
+    if (len_ != n * itemsize_) {
         PyErr_Format(PyExc_ValueError, "Buffer has wrong size (expected %zd elements, got %zd)", n,
-                     view_.len / view_.itemsize);
+                     len_ / itemsize_);
         rethrow();
     }
-    return (const double*)view_.buf;
+    return (const double*)buf_;
 }
 
 void* Array::out_data(Py_ssize_t n0, Py_ssize_t n1, int ndim) {
@@ -231,15 +308,15 @@ void* Array::out_data(Py_ssize_t n0, Py_ssize_t n1, int ndim) {
 }
 
 PyObject* Array::release() {
-    if (held_) PyBuffer_Release(&view_);
-    held_ = false;
-    view_ = Py_buffer{};
-    return ref_.release();
+    Ref obj = std::move(ref_);
+    reset();
+    return obj.release();
 }
 
 bool is_ndarray(PyObject* obj) noexcept { return PyObject_TypeCheck(obj, ndarray_type()); }
 
 bool ndim_differs(PyObject* obj, int ndim) {
+    if (Py_TYPE(obj) == ndarray_type()) return exact_ndim(obj) != ndim;
     return not_equal(getattr(obj, names.ndim).get(), small_int(ndim));
 }
 
@@ -247,9 +324,22 @@ void require_ndarray(PyObject* obj, int ndim, int msg) {
     if (!is_ndarray(obj) || ndim_differs(obj, ndim)) fail(msg);
 }
 
-Shape::Shape(PyObject* obj) : shape_(getattr(obj, names.shape)) {}
+Shape::Shape(PyObject* obj) {
+    if (Py_TYPE(obj) == ndarray_type()) {
+        exact_ = obj;
+        const int nd = exact_ndim(obj);
+        kept_ = nd < kKept ? nd : kKept;
+        for (int k = 0; k < kept_; ++k) dims_[k] = exact_shape(obj)[k];
+    } else {
+        shape_ = getattr(obj, names.shape);
+    }
+}
 
 Py_ssize_t Shape::operator[](int axis) const {
+    if (exact_ != nullptr) {
+        if (axis < kept_) return dims_[axis];
+        if (!shape_) shape_ = getattr(exact_, names.shape);  // further axes, or the tuple's IndexError
+    }
     PyObject* shape = shape_.get();
     Ref item = PyTuple_CheckExact(shape) && axis < PyTuple_GET_SIZE(shape)
                    ? Ref::borrow(PyTuple_GET_ITEM(shape, axis))
@@ -260,6 +350,7 @@ Py_ssize_t Shape::operator[](int axis) const {
 }
 
 Py_ssize_t length(PyObject* obj) {
+    if (Py_TYPE(obj) == ndarray_type() && exact_ndim(obj) > 0) return exact_shape(obj)[0];
     Py_ssize_t n = PyObject_Size(obj);
     if (n < 0) rethrow();
     return n;

@@ -38,7 +38,7 @@ public:
 
     explicit operator bool() const noexcept { return bool(ref_); }
     PyObject* obj() const noexcept { return ref_.get(); }
-    Py_ssize_t dim(int axis) const noexcept { return view_.shape[axis]; }
+    Py_ssize_t dim(int axis) const noexcept { return shape_[axis]; }
 
     // The data of a (rows x cols) matrix or an n-vector, after checking that the buffer has
     // exactly that shape.  The mutable forms need an array that this call made.
@@ -71,7 +71,7 @@ public:
 
     const int* imatrix(Py_ssize_t rows, Py_ssize_t cols) const { return (const int*)data(rows, cols, 2); }
     // The number of elements of the buffer.
-    Py_ssize_t size() const noexcept { return held_ && view_.itemsize ? view_.len / view_.itemsize : 0; }
+    Py_ssize_t size() const noexcept { return itemsize_ ? len_ / itemsize_ : 0; }
 
 private:
     static constexpr int kAnyDims = -1;
@@ -79,14 +79,23 @@ private:
     static Array coerced(PyObject* obj, Elem elem, int ndim);
     void realign(Elem elem);
     bool try_fast_view(PyObject* obj, Elem elem, int ndim);
+    bool direct_view(PyObject* obj, Elem elem, int ndim, bool writable);
     const void* data(Py_ssize_t n0, Py_ssize_t n1, int ndim) const;
     void* out_data(Py_ssize_t n0, Py_ssize_t n1, int ndim);
     void reset() noexcept;
 
+    void set_data(void* buf, Py_ssize_t len, Py_ssize_t itemsize, int ndim, const Py_ssize_t* shape, bool writable);
+
+    // The data: read from an exact ndarray directly, or from a buffer that `view_` holds.
     Ref ref_;
-    Py_buffer view_{};
-    bool held_ = false;
+    char* buf_ = nullptr;
+    Py_ssize_t len_ = 0, itemsize_ = 0;  // bytes; itemsize_ is 0 while nothing is described
+    int ndim_ = 0;
+    const Py_ssize_t* shape_ = dims_;  // dims_, or a held buffer's own shape beyond two dimensions
+    Py_ssize_t dims_[2] = {};
+    bool held_ = false;  // view_ is a buffer to release (set only then)
     bool writable_ = false;
+    Py_buffer view_;
 };
 
 // The ndarray check: an instance of numpy.ndarray (subclasses pass) whose `ndim` equals `ndim`;
@@ -94,15 +103,24 @@ private:
 void require_ndarray(PyObject* obj, int ndim, int msg);
 bool is_ndarray(PyObject* obj) noexcept;
 
-// obj.shape, read once; shape[axis] as a count.
+// obj.shape, read once; shape[axis] as a count.  An exact ndarray's shape is copied from the array
+// itself: the values the attribute would give, without making the tuple.
 class Shape {
 public:
     explicit Shape(PyObject* obj);
     Py_ssize_t operator[](int axis) const;
 
 private:
-    Ref shape_;
+    static constexpr int kKept = 3;
+    mutable Ref shape_;
+    PyObject* exact_ = nullptr;  // an argument of the call, alive while the Shape is
+    int kept_ = 0;
+    Py_ssize_t dims_[kKept] = {};
 };
+
+// The number of dimensions and the shape of an exact ndarray, read from the array object.
+int exact_ndim(PyObject* exact) noexcept;
+const Py_ssize_t* exact_shape(PyObject* exact) noexcept;
 inline Py_ssize_t shape_at(PyObject* obj, int axis) { return Shape(obj)[axis]; }
 // obj.ndim != ndim, with the attribute read through the interpreter.
 bool ndim_differs(PyObject* obj, int ndim);

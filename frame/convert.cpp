@@ -40,7 +40,7 @@ Array Array::in_place(PyObject* obj, Elem elem, int ndim) {
 
 int* Array::out_imatrix(Py_ssize_t rows, Py_ssize_t cols) {
     void* p = out_data(rows, cols, 2);
-    if (view_.itemsize != (Py_ssize_t)sizeof(int)) {  // acquire() admitted only double or int
+    if (itemsize_ != (Py_ssize_t)sizeof(int)) {  // acquire() admitted only double or int
         PyErr_SetString(PyExc_SystemError, "int32 data asked of a float64 array");
         rethrow();
     }

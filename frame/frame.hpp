@@ -114,6 +114,27 @@ Ref call_method(PyObject* o, PyObject* name, A... args) {
 int to_int(Py_ssize_t count);
 
 // ---------------------------------------------------------------------------------------------
+// Kernels without the interpreter lock
+
+// Kernel work (element operations) from which a call lets other Python threads run meanwhile;
+// below it, giving up the interpreter lock and taking it back costs more than it frees.
+inline constexpr std::int64_t kUnlockedWork = std::int64_t{1} << 14;
+
+// f() without the interpreter lock when `work` reaches kUnlockedWork, else with it.  f touches no
+// Python object: the call takes every pointer and count beforehand and holds the arrays.  The
+// lock is taken back before f's result, or an exception it throws (std::bad_alloc), goes on.
+template <class F>
+decltype(auto) unlocked(std::int64_t work, F&& f) {
+    struct Relock {
+        PyThreadState* saved;
+        ~Relock() {
+            if (saved) PyEval_RestoreThread(saved);
+        }
+    } relock{work >= kUnlockedWork ? PyEval_SaveThread() : nullptr};
+    return f();
+}
+
+// ---------------------------------------------------------------------------------------------
 // Interned names and constants shared by the modules (made in module execution, kept for life)
 
 struct Names {
@@ -131,6 +152,8 @@ extern Constants constants;
 Ref np();
 // An attribute of `np`, e.g. np_attr(names.min) for np.min.
 Ref np_attr(PyObject* name);
+// module.name, for `np` and the like.
+Ref attr_of(PyObject* module, PyObject* name);
 
 // numpy.ndarray, kept from the type check of module execution.
 PyTypeObject* ndarray_type();
@@ -163,15 +186,16 @@ inline constexpr Param optional_str(const char* name, const char* v) {
 
 inline constexpr int kMaxParams = 8;
 
-// The bound arguments of one call, in declaration order; each slot holds a reference.
+// The bound arguments of one call, in declaration order.  The slots are borrowed: the caller's
+// arguments outlive the call, and the defaults are the module's.
 class Args {
 public:
-    PyObject* operator[](int i) const noexcept { return v_[i].get(); }
-    bool is_none(int i) const noexcept { return v_[i].get() == Py_None; }
+    PyObject* operator[](int i) const noexcept { return v_[i]; }
+    bool is_none(int i) const noexcept { return v_[i] == Py_None; }
 
 private:
-    friend void bind(PyObject* args, PyObject* kwds, Args& out);
-    Ref v_[kMaxParams];
+    friend void bind(PyObject* const* args, Py_ssize_t npos, PyObject* kwnames, Args& out);
+    PyObject* v_[kMaxParams] = {};
 };
 
 // A boolean switch (`Parallel`, `reverse`, ...): None and False give 0, True gives 1, anything

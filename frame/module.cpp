@@ -58,37 +58,52 @@ void add_traceback(PyObject** cache, const char* funcname) {
     rethrow();
 }
 
-// The first keyword left over after binding decides the error.
-[[noreturn]] void leftover_keyword_error(PyObject* kwds, Py_ssize_t npos) {
-    PyObject *key, *value;
-    Py_ssize_t pos = 0;
-    while (PyDict_Next(kwds, &pos, &key, &value)) {
+// The index of the parameter named `key`, else -1: interned names match by identity; other
+// strings of the same text (made at run time) by comparison.
+int parameter_index(PyObject* key) {
+    for (int i = 0; i < g_def->nparams; ++i)
+        if (key == g_param_names[i]) return i;
+    for (int i = 0; i < g_def->nparams; ++i)
+        if (PyUnicode_Compare(key, g_param_names[i]) == 0) return i;
+    return -1;
+}
+
+// The position of parameter `name` among the keyword names, else -1.
+Py_ssize_t keyword_index(PyObject* kwnames, Py_ssize_t nkw, PyObject* name) {
+    for (Py_ssize_t k = 0; k < nkw; ++k)
+        if (PyTuple_GET_ITEM(kwnames, k) == name) return k;
+    for (Py_ssize_t k = 0; k < nkw; ++k) {
+        PyObject* key = PyTuple_GET_ITEM(kwnames, k);
+        if (PyUnicode_Check(key) && PyUnicode_Compare(key, name) == 0) return k;
+    }
+    return -1;
+}
+
+// The first keyword left over after binding, in the order of the call's keywords, decides the
+// error.
+[[noreturn]] void leftover_keyword_error(PyObject* kwnames, Py_ssize_t npos) {
+    for (Py_ssize_t k = 0; k < PyTuple_GET_SIZE(kwnames); ++k) {
+        PyObject* key = PyTuple_GET_ITEM(kwnames, k);
         if (!PyUnicode_Check(key)) {
             PyErr_Format(PyExc_TypeError, "%.200s() keywords must be strings", g_def->name);
             rethrow();
         }
-        int index = -1;
-        for (int i = 0; i < g_def->nparams && index < 0; ++i)
-            if (check(PyObject_RichCompareBool(key, g_param_names[i], Py_EQ))) index = i;
-        // A key that bound its parameter; a look-alike key (equal but hashed differently) did not.
-        if (index >= npos && PyDict_GetItemWithError(kwds, g_param_names[index]) == value) continue;
-        if (PyErr_Occurred()) rethrow();
-        if (index >= 0 && index < npos)
-            PyErr_Format(PyExc_TypeError, "%s() got multiple values for keyword argument '%U'",
-                         g_def->name, key);
+        const int index = parameter_index(key);
+        if (index >= npos) continue;  // it bound its parameter
+        if (index >= 0)
+            PyErr_Format(PyExc_TypeError, "%s() got multiple values for keyword argument '%U'", g_def->name, key);
         else
-            PyErr_Format(PyExc_TypeError, "%s() got an unexpected keyword argument '%U'", g_def->name,
-                         key);
+            PyErr_Format(PyExc_TypeError, "%s() got an unexpected keyword argument '%U'", g_def->name, key);
         rethrow();
     }
     PyErr_SetString(PyExc_SystemError, "keyword arguments changed during binding");
     rethrow();
 }
 
-PyObject* call_body(PyObject*, PyObject* args, PyObject* kwds) {
+PyObject* call_body(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
     try {
         Args bound;
-        bind(args, kwds, bound);
+        bind(args, nargs, kwnames, bound);
         return g_def->body(bound);
     } catch (const PyException&) {
     } catch (const std::bad_alloc&) {
@@ -304,7 +319,7 @@ void execute(PyObject* module) {
         g_method.ml_flags = METH_NOARGS;
     } else {
         g_method.ml_meth = (PyCFunction)(void (*)(void))call_body;
-        g_method.ml_flags = METH_VARARGS | METH_KEYWORDS;
+        g_method.ml_flags = METH_FASTCALL | METH_KEYWORDS;
     }
     Ref function = Ref::steal(PyCFunction_NewEx(&g_method, nullptr, name.get()));
     check(PyDict_SetItemString(g_dict, g_def->name, function.get()));
@@ -347,33 +362,34 @@ int exec(PyObject* module) {
 
 // ---- the public frame -----------------------------------------------------------------------
 
-void bind(PyObject* args, PyObject* kwds, Args& out) {
-    const Py_ssize_t npos = PyTuple_GET_SIZE(args);
+// Positional arguments first, then each further parameter in declaration order from the
+// keywords (the values follow the positional ones in `args`), else its default.
+void bind(PyObject* const* args, Py_ssize_t npos, PyObject* kwnames, Args& out) {
     const int all = g_def->nparams;
     const int req = g_required;
     if (npos > all) count_error("at most", all, npos);
-    for (Py_ssize_t i = 0; i < npos; ++i) out.v_[i] = Ref::borrow(PyTuple_GET_ITEM(args, i));
+    for (Py_ssize_t i = 0; i < npos; ++i) out.v_[i] = args[i];
 
-    if (kwds == nullptr || PyDict_GET_SIZE(kwds) == 0) {
+    const Py_ssize_t nkw = kwnames ? PyTuple_GET_SIZE(kwnames) : 0;
+    if (nkw == 0) {
         if (npos < req) count_error("at least", req, npos);
-        for (int i = (int)npos; i < all; ++i) out.v_[i] = Ref::borrow(g_defaults[i]);
+        for (int i = (int)npos; i < all; ++i) out.v_[i] = g_defaults[i];
         return;
     }
+    PyObject* const* values = args + npos;
     Py_ssize_t found = 0;
     for (int i = (int)npos; i < all; ++i) {
-        PyObject* value = PyDict_GetItemWithError(kwds, g_param_names[i]);
-        if (value != nullptr) {
-            out.v_[i] = Ref::borrow(value);
+        const Py_ssize_t k = keyword_index(kwnames, nkw, g_param_names[i]);
+        if (k >= 0) {
+            out.v_[i] = values[k];
             ++found;
-        } else if (PyErr_Occurred()) {
-            rethrow();
         } else if (i < req) {
             count_error("at least", req, i);
         } else {
-            out.v_[i] = Ref::borrow(g_defaults[i]);
+            out.v_[i] = g_defaults[i];
         }
     }
-    if (found < PyDict_GET_SIZE(kwds)) leftover_keyword_error(kwds, npos);
+    if (found < nkw) leftover_keyword_error(kwnames, npos);
 }
 
 void fail(int msg) {
@@ -409,7 +425,18 @@ Ref np() {
     return Ref::borrow(value);
 }
 
-Ref np_attr(PyObject* name) { return getattr(np().get(), name); }
+Ref np_attr(PyObject* name) { return attr_of(np().get(), name); }
+
+// For an exact module the entry of its dictionary is the attribute (the module type defines no
+// attribute of the names asked for here); anything else, or a name it lacks, asks the object.
+Ref attr_of(PyObject* module, PyObject* name) {
+    if (PyModule_CheckExact(module)) {
+        PyObject* value = PyDict_GetItemWithError(PyModule_GetDict(module), name);
+        if (value != nullptr) return Ref::borrow(value);
+        if (PyErr_Occurred()) rethrow();
+    }
+    return getattr(module, name);
+}
 
 PyTypeObject* ndarray_type() { return (PyTypeObject*)g_ndarray; }
 

@@ -40,15 +40,19 @@ void m_mul_row_int(const double* a, const int* b, double* r, int Nind, int Lind,
 
 namespace evo {
 
-Array working_matrix(Array ObjV, Py_ssize_t Nind, Py_ssize_t Lind, PyObject* maxormins, PyObject* CV,
-                     WorkingMessages msg) {
+void working_matrix(Array& ObjV, Py_ssize_t Nind, Py_ssize_t Lind, PyObject* maxormins, PyObject* CV,
+                    WorkingMessages msg) {
+    if (maxormins == Py_None && CV == Py_None) return;
     Array work;
     if (maxormins != Py_None) {
         if (!is_ndarray(maxormins) || ndim_differs(maxormins, 1) || length(maxormins) != Lind) fail(msg.maxormins);
         Array signs = Array::coerce(maxormins, Elem::i32, 1);
         work = Array::empty({Nind, Lind}, Elem::f64);
-        m_mul_row_int(ObjV.matrix(Nind, Lind), signs.ivector(Lind), work.out_matrix(Nind, Lind), to_int(Nind),
-                      to_int(Lind), 0);
+        const double* a = ObjV.matrix(Nind, Lind);
+        const int* b = signs.ivector(Lind);
+        double* r = work.out_matrix(Nind, Lind);
+        const int n = to_int(Nind), L = to_int(Lind);
+        unlocked((std::int64_t)n * L, [&] { m_mul_row_int(a, b, r, n, L, 0); });
     }
     if (CV != Py_None) {
         if (ndim_differs(CV, 2) || shape_at(CV, 0) != Nind) fail(msg.CV);
@@ -59,13 +63,17 @@ Array working_matrix(Array ObjV, Py_ssize_t Nind, Py_ssize_t Lind, PyObject* max
         const Py_ssize_t CVNum = cv.dim(1);
         double* R = work.out_matrix(Nind, Lind);
         const double* cvp = cv.matrix(Nind, CVNum);
-        if (!(copy ? penalised_copy(ObjV.matrix(Nind, Lind), cvp, R, to_int(Nind), to_int(Lind), to_int(CVNum))
-                   : modifyObjV(R, cvp, to_int(Nind), to_int(Lind), to_int(CVNum)))) {
+        const double* F = ObjV.matrix(Nind, Lind);
+        const int n = to_int(Nind), L = to_int(Lind), k = to_int(CVNum);
+        const bool done = unlocked((std::int64_t)n * (L + k), [&] {
+            return copy ? penalised_copy(F, cvp, R, n, L, k) : modifyObjV(R, cvp, n, L, k);
+        });
+        if (!done) {
             PyErr_NoMemory();
             rethrow();
         }
     }
-    return work ? std::move(work) : std::move(ObjV);
+    if (work) ObjV = std::move(work);
 }
 
 Ref ideal_point(const Array& work, Py_ssize_t Nind, Py_ssize_t Lind, bool maximum) {
@@ -73,19 +81,21 @@ Ref ideal_point(const Array& work, Py_ssize_t Nind, Py_ssize_t Lind, bool maximu
     Array point = Array::empty({Lind}, Elem::f64);
     const double* X = work.matrix(Nind, Lind);
     double* out = point.out_vector(Lind);
-    if (maximum)
-        fold_columns<NumpyMax>(X, Nind, Lind, out);
-    else
-        fold_columns<NumpyMin>(X, Nind, Lind, out);
+    unlocked((std::int64_t)Nind * Lind, [&] {
+        if (maximum)
+            fold_columns<NumpyMax>(X, Nind, Lind, out);
+        else
+            fold_columns<NumpyMin>(X, Nind, Lind, out);
+    });
     return Ref::steal(point.release());
 }
 
 Aggregation aggregation_inputs(const Args& a, const AggregationMessages& msg) {
     Aggregation in;
     require_ndarray(a[kObjV], 2, msg.ObjV);
-    Array ObjV = Array::coerce(a[kObjV], Elem::f64, 2);
-    in.Nind = ObjV.dim(0);
-    in.Lind = ObjV.dim(1);
+    in.ObjV = Array::coerce(a[kObjV], Elem::f64, 2);
+    in.Nind = in.ObjV.dim(0);
+    in.Lind = in.ObjV.dim(1);
 
     PyObject* weights = a[kWeights];
     require_ndarray(weights, 2, msg.weights);
@@ -94,7 +104,7 @@ Aggregation aggregation_inputs(const Args& a, const AggregationMessages& msg) {
     if (shape[0] != in.Nind && in.Nind != 1) fail(msg.disagree);
     in.weights = Array::coerce(weights, Elem::f64, 2);
 
-    in.ObjV = working_matrix(std::move(ObjV), in.Nind, in.Lind, a[kMaxormins], a[kCV], {msg.maxormins, msg.CV});
+    working_matrix(in.ObjV, in.Nind, in.Lind, a[kMaxormins], a[kCV], {msg.maxormins, msg.CV});
     if (a.is_none(kIdealPoint)) {
         in.ideal = ideal_point(in.ObjV, in.Nind, in.Lind, false);
         return in;

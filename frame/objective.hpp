@@ -4,6 +4,8 @@
 
 #include "array.hpp"
 
+#include <cstdint>
+
 // r[i*Lind + j] = b[j] * a[i*Lind + j]; Parallel 1 splits the rows over a team, 0 runs them on
 // the calling thread, any other value writes nothing.
 void m_mul_row_int(const double* a, const int* b, double* r, int Nind, int Lind, int Parallel);
@@ -30,8 +32,9 @@ struct WorkingMessages {
 // - CV given: checked (ndim 2 and Nind rows), a copy of ObjV is made unless the product already
 //   is one, CV is coerced to float64 and the copy is penalised by modifyObjV;
 // - neither: ObjV itself, which is only read from then on.
-Array working_matrix(Array ObjV, Py_ssize_t Nind, Py_ssize_t Lind, PyObject* maxormins, PyObject* CV,
-                     WorkingMessages msg);
+// `ObjV` is replaced by the working matrix.
+void working_matrix(Array& ObjV, Py_ssize_t Nind, Py_ssize_t Lind, PyObject* maxormins, PyObject* CV,
+                    WorkingMessages msg);
 
 // The ideal point of a working matrix (Nind x Lind): np.min(work, 0), or np.max(work, 0) with
 // `maximum`.  An exact ndarray with rows is reduced by one compiled pass over its rows, with the
@@ -45,6 +48,14 @@ enum AggregationParam { kObjV, kWeights, kIdealPoint, kCV, kMaxormins };
 
 struct AggregationMessages {
     int ObjV, weights, disagree, maxormins, CV, idealPoint, idealPoint_length;
+};
+
+// What an aggregation kernel is handed: the data, the counts and the result column.
+struct AggregationData {
+    const double *ObjV, *weights, *idealPoint;
+    double* out;
+    int rows, Lind;
+    std::int64_t work;  // element operations
 };
 
 // The checked and coerced inputs of an aggregation kernel, or the ideal point of the working
@@ -61,6 +72,11 @@ struct Aggregation {
     const double* objectives() const { return ObjV.matrix(one_row() ? 1 : Nind, Lind); }
     const double* weight_rows() const { return weights.matrix(rows(), Lind); }
     const double* ideal_point() const { return idealPoint.vector(Lind); }
+    // The kernel's arguments, with the result column `out` (rows() x 1).
+    AggregationData data(Array& out) const {
+        const int n = to_int(rows()), L = to_int(Lind);
+        return {objectives(), weight_rows(), ideal_point(), out.out_matrix(rows(), 1), n, L, (std::int64_t)n * L};
+    }
 };
 
 // ObjV, weights, the working matrix from maxormins and CV, then idealPoint, in that order.

@@ -21,8 +21,9 @@ namespace evo {
 // Loops smaller than this many element operations run on the calling thread.
 inline constexpr std::int64_t kTeamWork = 1 << 15;
 
+// Row bodies do not throw: a loop's chunks may be running on other threads.
 template <class Body>
-void call_range(void* ctx, std::int64_t begin, std::int64_t end) {
+void call_range(void* ctx, std::int64_t begin, std::int64_t end) noexcept {
     (*static_cast<Body*>(ctx))(begin, end);
 }
 

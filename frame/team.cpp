@@ -7,19 +7,28 @@
 // for it.  Every row's result depends on that row alone, so which thread computes a chunk changes
 // no bit.
 //
-// The team has the OpenMP runtime's default size (OMP_NUM_THREADS): the calling thread and that
-// many workers less one, started at the first parallel loop and kept for the life of the process.
-// A forked child has none of the parent's workers and starts its own at its first parallel loop.
+// The team serves one loop at a time.  A loop that finds it busy (a call from another thread of
+// the process) runs on its own calling thread instead of queueing: the same rows, the same bits.
+//
+// This file is the runtime library, loaded once per process by every module that runs loops on
+// the team, so the process has one team: the calling thread and team_size() - 1 workers, started
+// at the first parallel loop and kept for the life of the process.  A forked child has none of
+// the parent's workers and starts its own at its first parallel loop.
 #include "team.hpp"
 
-#include <omp.h>
 #include <pthread.h>
+#include <sched.h>
+#include <unistd.h>
 
 #include <atomic>
+#include <cctype>
+#include <cerrno>
 #include <condition_variable>
 #include <cstdint>
+#include <cstdlib>
 #include <mutex>
 #include <new>
+#include <system_error>
 #include <thread>
 
 namespace evo {
@@ -33,11 +42,11 @@ namespace {
 // of the word and the claim and is used only when the claim succeeds.
 constexpr int kChunksPerThread = 8;
 constexpr std::int64_t kMaxChunks = 0xffff;
+constexpr long kMaxTeam = 1024;  // threads; far beyond any machine's cores
 
 std::uint64_t pack(std::uint32_t gen, std::uint64_t chunks, std::uint64_t next) {
     return (std::uint64_t)gen << 32 | chunks << 16 | next;
 }
-std::uint32_t gen_of(std::uint64_t w) { return (std::uint32_t)(w >> 32); }
 std::int64_t chunks_of(std::uint64_t w) { return (std::int64_t)((w >> 16) & 0xffff); }
 std::int64_t next_of(std::uint64_t w) { return (std::int64_t)(w & 0xffff); }
 
@@ -47,7 +56,8 @@ struct Team {
     std::uint64_t posted = 0;        // loops published so far (under `lock`)
     std::atomic<std::uint64_t> posted_hint{0};  // the same, for workers that spin before sleeping
     int workers = 0;                 // workers started in this process
-    std::mutex caller;               // one loop at a time
+    std::atomic<bool> busy{false};   // a loop is being served; its caller owns what follows
+    std::uint32_t generation = 0;
 
     std::atomic<std::uint64_t> state{0};
     std::atomic<RangeFn> fn{nullptr};
@@ -58,7 +68,6 @@ struct Team {
 
 // Never destroyed: workers may still sleep on it when the process exits.
 Team* team = new Team;
-std::uint32_t generation = 0;  // of the calling side, under Team::caller
 
 std::int64_t chunk_begin(std::int64_t rows, std::int64_t chunks, std::int64_t c) { return rows * c / chunks; }
 
@@ -80,14 +89,13 @@ void work(Team& t) {
 
 thread_local int thread_index = 0;
 
-void worker_loop(int index) {
+void worker_loop(Team* tp, int index) {
     thread_index = index;
-    Team& t = *team;
+    Team& t = *tp;
     std::uint64_t seen = t.posted_hint.load(std::memory_order_acquire);
     for (;;) {
         // A short spin catches the next loop of a sequence of calls without a sleep and a wake-up.
-        for (int i = 0; i < 4000 && t.posted_hint.load(std::memory_order_acquire) == seen; ++i)
-            __builtin_ia32_pause();
+        for (int i = 0; i < 4000 && t.posted_hint.load(std::memory_order_acquire) == seen; ++i) cpu_relax();
         {
             std::unique_lock<std::mutex> lk(t.lock);
             t.wake.wait(lk, [&] { return t.posted != seen; });
@@ -97,23 +105,63 @@ void worker_loop(int index) {
     }
 }
 
+// Starts workers up to `count`; a thread the system refuses leaves the team smaller.
 void start_workers(Team& t, int count) {
     std::lock_guard<std::mutex> lk(t.lock);
     while (t.workers < count) {
+        try {
+            std::thread(worker_loop, &t, t.workers + 1).detach();
+        } catch (const std::system_error&) {
+            return;
+        }
         ++t.workers;
-        std::thread(worker_loop, t.workers).detach();
     }
 }
 
-// fork(): the child has only the forking thread, so its team starts afresh.  The locks are held
-// across the fork so that the child's copies are in a known state, then made anew in the child.
+// A list of positive integers, "4" or "4,2" with blanks around the entries: its first entry, else 0.
+long first_of_list(const char* text) {
+    long first = 0;
+    const char* p = text;
+    for (;;) {
+        while (std::isspace((unsigned char)*p)) ++p;
+        if (!std::isdigit((unsigned char)*p)) return 0;
+        errno = 0;
+        char* end = nullptr;
+        const long v = std::strtol(p, &end, 10);
+        if (errno != 0 || v <= 0) return 0;
+        if (first == 0) first = v;
+        p = end;
+        while (std::isspace((unsigned char)*p)) ++p;
+        if (*p == '\0') return first;
+        if (*p++ != ',') return 0;
+    }
+}
+
+int default_size() {
+    long n = 0;
+    if (const char* env = std::getenv("OMP_NUM_THREADS")) n = first_of_list(env);
+#ifdef __linux__
+    cpu_set_t cpus;
+    if (n <= 0 && sched_getaffinity(0, sizeof cpus, &cpus) == 0) n = CPU_COUNT(&cpus);
+#endif
+    if (n <= 0) n = sysconf(_SC_NPROCESSORS_ONLN);
+    return (int)(n < 1 ? 1 : n > kMaxTeam ? kMaxTeam : n);
+}
+
+// Takes the team for one loop: false when another loop holds it.
+bool try_take(Team& t) { return !t.busy.exchange(true, std::memory_order_acquire); }
+void give_back(Team& t) { t.busy.store(false, std::memory_order_release); }
+
+// fork(): the child has only the forking thread, so its team starts afresh.  The team is taken
+// (a loop in flight on another thread is waited for) and its lock held across the fork, so that
+// the child's copies are in a known state; the child then makes a new team.
 void before_fork() {
-    team->caller.lock();
+    while (!try_take(*team)) std::this_thread::yield();
     team->lock.lock();
 }
 void after_fork_parent() {
     team->lock.unlock();
-    team->caller.unlock();
+    give_back(*team);
 }
 void after_fork_child() {
     team = new Team;  // the parent's copy stays behind, unused (its workers do not exist here)
@@ -124,7 +172,7 @@ const int registered = pthread_atfork(before_fork, after_fork_parent, after_fork
 }  // namespace
 
 int team_size() {
-    static const int size = omp_get_max_threads();
+    static const int size = default_size();
     return size;
 }
 
@@ -133,10 +181,13 @@ int team_thread() noexcept { return thread_index; }
 void run_team(std::int64_t rows, RangeFn fn, void* ctx) {
     (void)registered;
     Team& t = *team;
-    std::lock_guard<std::mutex> one_loop(t.caller);
+    if (!try_take(t)) {
+        fn(ctx, 0, rows);
+        return;
+    }
     const int size = team_size();
     if (t.workers < size - 1) start_workers(t, size - 1);
-    std::int64_t chunks = (std::int64_t)size * kChunksPerThread;
+    std::int64_t chunks = (std::int64_t)(t.workers + 1) * kChunksPerThread;
     if (chunks > rows) chunks = rows;
     if (chunks > kMaxChunks) chunks = kMaxChunks;
 
@@ -144,7 +195,7 @@ void run_team(std::int64_t rows, RangeFn fn, void* ctx) {
     t.ctx.store(ctx, std::memory_order_relaxed);
     t.rows.store(rows, std::memory_order_relaxed);
     t.done.store(0, std::memory_order_relaxed);
-    t.state.store(pack(++generation, (std::uint64_t)chunks, 0), std::memory_order_release);
+    t.state.store(pack(++t.generation, (std::uint64_t)chunks, 0), std::memory_order_release);
     {
         std::lock_guard<std::mutex> lk(t.lock);
         t.posted_hint.store(++t.posted, std::memory_order_release);
@@ -155,13 +206,14 @@ void run_team(std::int64_t rows, RangeFn fn, void* ctx) {
     // Only chunks that workers claimed remain; wait for those.
     int done = t.done.load(std::memory_order_acquire);
     for (int i = 0; done < chunks && i < 20000; ++i) {
-        __builtin_ia32_pause();
+        cpu_relax();
         done = t.done.load(std::memory_order_acquire);
     }
     while (done < chunks) {
         t.done.wait(done, std::memory_order_acquire);
         done = t.done.load(std::memory_order_acquire);
     }
+    give_back(t);
 }
 
 }  // namespace evo

@@ -88,7 +88,7 @@ inline bool dtype_is_one_of(PyObject* obj, std::initializer_list<PyObject*> type
     Ref dtype = getattr(obj, names.dtype);
     Ref numpy = np();
     for (PyObject* t : types) {
-        Ref type = getattr(numpy.get(), t);
+        Ref type = attr_of(numpy.get(), t);
         if (check(PyObject_RichCompareBool(dtype.get(), type.get(), Py_EQ))) return true;
     }
     return false;

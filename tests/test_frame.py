@@ -9,6 +9,8 @@ import os
 import subprocess
 import sys
 import textwrap
+import threading
+import time
 import traceback
 import types
 
@@ -18,6 +20,7 @@ import pytest
 import evocore
 import evocore.core.druvik as druvik_module
 from _support import MESSAGES, SANITIZED, TESTS_DIR, assert_bytes_equal, assert_same
+from evocore.core._tamsen_rows import _tamsen_rows
 from evocore.core.druvik import druvik
 
 A = np.array
@@ -368,7 +371,6 @@ SEVEN = (X, W, Z, None, None, False, None)
         ((), {"weights": W}, "druvik() takes at least 2 positional arguments (0 given)"),
         ((X,), {"idealPoint": Z}, "druvik() takes at least 2 positional arguments (1 given)"),
         ((), {"ObjV": X, "foo": 1}, "druvik() takes at least 2 positional arguments (1 given)"),
-        ((), {1: 2}, "druvik() takes at least 2 positional arguments (0 given)"),
         ((X, W), {"ObjV": X}, "druvik() got multiple values for keyword argument 'ObjV'"),
         ((X, W), {"weights": W}, "druvik() got multiple values for keyword argument 'weights'"),
         ((X,), {"weights": W, "ObjV": X}, "druvik() got multiple values for keyword argument 'ObjV'"),
@@ -381,12 +383,13 @@ SEVEN = (X, W, Z, None, None, False, None)
         # the first left-over keyword, in dictionary order, decides
         ((X, W), {"foo": 1, "ObjV": X}, "druvik() got an unexpected keyword argument 'foo'"),
         ((X, W), {"ObjV": X, "foo": 1}, "druvik() got multiple values for keyword argument 'ObjV'"),
-        # CPython 3.11 hands a **mapping with non-string keys to the function as it is
-        ((X, W), {1: 2}, "druvik() keywords must be strings"),
-        ((X, W), {1: 2, "foo": 3}, "druvik() keywords must be strings"),
-        ((X, W), {"foo": 3, 1: 2}, "druvik() got an unexpected keyword argument 'foo'"),
-        ((X, W), {"idealPoint": Z, 1: 2}, "druvik() keywords must be strings"),
-        ((X, W), {"ObjV": X, 1: 2}, "druvik() got multiple values for keyword argument 'ObjV'"),
+        # the interpreter itself refuses a **mapping with a key that is not a string, before the call
+        ((), {1: 2}, "keywords must be strings"),
+        ((X, W), {"foo": 3, 1: 2}, "keywords must be strings"),
+        ((X, W), {"ObjV": X, 1: 2}, "keywords must be strings"),
+        # keywords made at run time match by their text
+        ((X, W), {"".join(["ideal", "Point"]): Z, "".join(["f", "oo"]): 1}, "druvik() got an unexpected keyword argument 'foo'"),
+        ((X, W), {"".join(["Ob", "jV"]): X}, "druvik() got multiple values for keyword argument 'ObjV'"),
     ],
 )
 def test_binding_errors(args, kwargs, message):
@@ -402,7 +405,7 @@ def test_non_string_keyword_reaching_the_call_directly():
     call = ctypes.pythonapi.PyObject_Call
     call.restype = ctypes.py_object
     call.argtypes = [ctypes.py_object] * 3
-    with pytest.raises(TypeError, match=r"^druvik\(\) keywords must be strings$"):
+    with pytest.raises(TypeError, match=r"^keywords must be strings$"):
         call(druvik, (X, W), {(1, 2): 3})
     assert_same(call(druvik, (X, W), {"idealPoint": Z}), [[1.0], [1.8]])
 
@@ -925,6 +928,8 @@ def concurrent_calls():
         "velkor": lambda Parallel: evocore.velkor(P[:20000], np.array([[9] * 3, [-3] * 3, [3] * 3, [0, 1, 1], [0] * 3,
                                                                       [1] * 3, [1] * 3, [0, 0, 1]]), Parallel),
         "polvane": lambda Parallel: evocore.polvane(P[:300], Q[:400], "cityblock", Parallel),
+        "tamsen rows": lambda Parallel: _tamsen_rows(20000, np.array([[0.0] * 5, [1.0] * 5, [0, 1] * 2 + [0]]),
+                                                     Parallel, 12345, 7),
     }
 
 
@@ -957,26 +962,98 @@ def test_parallel_result_does_not_depend_on_the_team_size(python, thread_data, t
         assert_bytes_equal(np.load(folder / f"{name}.out{threads}.npy"), expected)
 
 
-def test_team_is_started_for_large_loops_only(python):
+def test_one_team_per_process_started_for_large_loops_only(python):
     p = python(
         """
         import os
         import numpy as np
-        from evocore.core.druvik import druvik
+        import evocore
+        from evocore.core._tamsen_rows import _tamsen_rows
         def threads():
             return len(os.listdir("/proc/self/task"))
         start = threads()
-        druvik(np.ones((100, 3)), np.ones((100, 3)), np.zeros(3), Parallel=True)
+        evocore.druvik(np.ones((100, 3)), np.ones((100, 3)), np.zeros(3), Parallel=True)
         small = threads()
-        druvik(np.ones((40000, 3)), np.ones((40000, 3)), np.zeros(3), Parallel=True)
+        rng = np.random.default_rng(1)
+        P, Q, CV = rng.random((60000, 3)), rng.random((60000, 3)), rng.random((60000, 2)) - 0.5
+        FieldDR = np.array([[0.0] * 10, [1.0] * 10, [0] * 10])
+        evocore.druvik(P, Q, np.zeros(3), CV, None, True)
+        evocore.quelan(P, Q, np.zeros(3), None, None, 5, True)
+        evocore.fendrik(CV, None, True, True)
+        evocore.velkor(P[:20000], np.array([[9] * 3, [0] * 3, [1] * 3, [0, 1, 1], [0] * 3, [1] * 3, [1] * 3,
+                                            [0, 0, 1]]), True)
+        evocore.tamsen(10**5, FieldDR, True)
+        evocore.sarnet(np.argsort(rng.random((2000, 50)), 1).astype(np.int32), 0.7, False, True)
+        evocore.polvane(P[:300], Q[:400], "cityblock", True)
+        _tamsen_rows(10**5, FieldDR, True, 12345, 0)
         print(small - start, threads() - start)
         """,
-        env={"OMP_NUM_THREADS": 3, "OMP_DYNAMIC": "false", "OPENBLAS_NUM_THREADS": 1},
+        env={"OMP_NUM_THREADS": 4, "OPENBLAS_NUM_THREADS": 1},
     )
     assert p.returncode == 0, p.stderr
-    small, large = map(int, p.stdout.split())
-    assert small == 0
-    assert large == 2  # the two workers of a team of three
+    assert p.stdout.split() == ["0", "3"]  # the three workers of one team of four
+
+
+@pytest.mark.parametrize(
+    "value, size",
+    [("3", 3), (" 2 , 1 ", 2), ("1", 1), ("0", None), ("two", None), ("2,x", None), ("", None), (None, None)],
+)
+def test_team_size_is_the_first_of_OMP_NUM_THREADS_else_the_usable_processors(python, value, size):
+    p = python(
+        """
+        import os
+        import numpy as np
+        from evocore import druvik
+        start = len(os.listdir("/proc/self/task"))
+        druvik(np.ones((60000, 3)), np.ones((60000, 3)), np.zeros(3), Parallel=True)
+        print(len(os.listdir("/proc/self/task")) - start)
+        """,
+        env={"OMP_NUM_THREADS": value, "OPENBLAS_NUM_THREADS": 1},
+    )
+    assert p.returncode == 0, p.stderr
+    assert int(p.stdout) == (size or len(os.sched_getaffinity(0))) - 1
+
+
+@pytest.mark.parametrize("parallel", [False, True])
+def test_other_python_threads_run_while_a_kernel_does(parallel):
+    A = np.random.default_rng(2).random((2000, 16))
+    B = A.copy()
+    expected = evocore.polvane(A, B).tobytes()
+    started, results = threading.Event(), []
+
+    def compute():
+        started.set()
+        results.append(evocore.polvane(A, B, "euclidean", parallel).tobytes())
+
+    interval = sys.getswitchinterval()
+    sys.setswitchinterval(100)  # the threads change hands only where one lets go of the lock
+    try:
+        worker = threading.Thread(target=compute)
+        worker.start()
+        started.wait()
+        steps = 0
+        while not results:  # this thread runs here only while the other is inside its call
+            steps += 1
+            time.sleep(0)
+        worker.join()
+    finally:
+        sys.setswitchinterval(interval)
+    assert results == [expected]
+    assert steps > 0
+
+
+@pytest.mark.parametrize("Parallel", [False, True])
+def test_rows_without_columns_cost_nothing(python, Parallel):
+    p = python(
+        f"""
+        import numpy as np
+        from evocore import tamsen
+        print(tamsen(2**31 - 1, np.zeros((3, 0)), {Parallel}).shape)
+        """,
+        timeout=60,
+    )
+    assert p.returncode == 0, p.stderr
+    assert p.stdout.split() == ["(2147483647,", "0)"]
 
 
 # ---- out of memory ----------------------------------------------------------------------------------

@@ -145,11 +145,17 @@ def work(_):
 
 if __name__ == "__main__":
     print("parent", work(0))    # starts the thread team before the fork
-    if {how!r} == "fork":
+    if {how!r} in ("fork", "fork-busy"):
+        if {how!r} == "fork-busy":   # another thread keeps the team busy across the fork
+            import threading
+            busy = threading.Thread(target=lambda: [work(0) for _ in range(30)])
+            busy.start()
         pid = os.fork()
         if pid == 0:
             os._exit(0 if work(0) else 3)
         print("child", os.waitpid(pid, 0)[1] == 0)
+        if {how!r} == "fork-busy":
+            busy.join()
     else:
         with multiprocessing.get_context({how!r}).Pool(2) as pool:
             print("child", all(pool.map(work, range(4))))
@@ -157,7 +163,7 @@ if __name__ == "__main__":
 """
 
 
-@pytest.mark.parametrize("how", ["fork", "pool-fork", "pool-spawn"])
+@pytest.mark.parametrize("how", ["fork", "fork-busy", "pool-fork", "pool-spawn"])
 def test_parallel_after_fork_does_not_hang(tmp_path, how):
     script = tmp_path / "fork_case.py"  # spawn re-imports the main module from its file
     script.write_text(FORK.format(how=how.replace("pool-", "")))

@@ -288,12 +288,12 @@ def test_table_allocation_failure_raises_memory_error(python):
         from evocore.core.velkor import velkor
         N = 2**22
         Phen, F = np.zeros((1, N)), np.zeros((8, N))
-        F[2] = 1.0
+        F[0] = F[2] = 1.0
         with open("/proc/self/statm") as f:
             mapped = int(f.read().split()[0]) * resource.getpagesize()
         soft, hard = resource.getrlimit(resource.RLIMIT_AS)
-        # the converted rows fit, the 192 MB of tables do not
-        resource.setrlimit(resource.RLIMIT_AS, (mapped + (80 + 64) * 2**20, hard))
+        # the converted rows and the result fit, the 192 MB of tables do not
+        resource.setrlimit(resource.RLIMIT_AS, (mapped + (80 + 64 + 16) * 2**20, hard))
         try:
             velkor(Phen, F)
         except MemoryError as e:
@@ -303,7 +303,7 @@ def test_table_allocation_failure_raises_memory_error(python):
         """
     )
     assert p.returncode == 0, p.stderr
-    assert p.stdout.splitlines() == ["MemoryError ''", "(1, 0)"]
+    assert p.stdout.splitlines() == ["MemoryError ''", "(1, 2)"]
 
 
 def test_both_widths_of_the_row_encoder_agree(tmp_path):
