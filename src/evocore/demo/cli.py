@@ -235,7 +235,9 @@ def bench(args):
     status = subprocess.call(command)
     if not table.is_file():
         return status or 1
-    rows = [r for r in json.loads(table.read_text()) if r.get("ratio")]
+    results = json.loads(table.read_text())
+    rows = [r for r in results.get("rows", []) if r.get("ratio")] if isinstance(results, dict) else \
+        [r for r in results if r.get("ratio")]
     plt = pyplot()
     if plt is None:
         print(f"\ntable: {table}\n{NO_PICTURES}")
