@@ -836,8 +836,8 @@ case("polvane 2000x2000x16 cosine vs cdist", needs=("polvane",))(polvane_case(20
 # ---------------------------------------------------------------------------------------------
 # forms: every form this processor supports of each kernel that picks one by processor, side
 # by side on a small and a large case.  The evocore column is the form the kernel picks, the
-# baseline its narrowest form (the plain loop, or velkor's baseline); the picked form must be the
-# fastest, or within 5 % of it.
+# baseline its narrowest form (the plain loop, or the x86-64 baseline); the picked form must be
+# the fastest, or within 5 % of it.
 
 def forms_case(kernel, data, *sizes):
     def setup(mode, ops, ctx):
@@ -872,6 +872,14 @@ for _kernel in ("_polvane_eu", "_polvane_ci", "_polvane_eu_self", "_polvane_ci_s
         case(f"forms {_kernel} {_size}", needs=("polvane",))(forms_case(_kernel, forms_polvane, _n, _dim))
 for _n in (100, 10**5):
     case(f"forms _velkor {_n}x10x20", needs=("velkor",))(forms_case("_velkor", velkor_data, _n))
+
+
+def forms_genes(n, L):
+    return (np.array([np.random.default_rng(i).permutation(L) for i in range(n)], dtype=np.int32),)
+
+
+for _n, _L in ((100, 50), (1000, 1000)):
+    case(f"forms gene_range {_n}x{_L}", needs=("sarnet",))(forms_case("gene_range", forms_genes, _n, _L))
 
 
 # ---------------------------------------------------------------------------------------------

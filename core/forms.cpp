@@ -4,14 +4,17 @@
 //   _forms(kernel, form, A, B=None, Parallel=False) -> the kernel's result, computed by that form
 // `compiled` and `supported` are tuples of form names, widest first; `picked` is the form the
 // operator runs on this processor.  The kernels are _polvane_eu and _polvane_ci (A against B),
-// _polvane_eu_self and _polvane_ci_self (A against itself; B is not read) and _velkor (A is Phen,
-// B is FieldD with lengths 0 to 31).  Arrays are taken as C-contiguous float64 matrices.
+// _polvane_eu_self and _polvane_ci_self (A against itself; B is not read), _velkor (A is Phen, B
+// is FieldD with lengths 0 to 31) and sarnet's gene_range (A an int32 matrix with elements; the
+// result is the int32 row [smallest, largest]).  Other arrays are taken as C-contiguous float64
+// matrices.
 #include <new>
 #include <vector>
 
 #include "../frame/values.hpp"
 
 #include "_polvane.hpp"
+#include "_sarnet.hpp"
 #include "_velkor.hpp"
 
 namespace {
@@ -22,29 +25,33 @@ enum Param { KERNEL, FORM, A_, B_, PARALLEL };
 const evo::Param kParams[] = {evo::optional("kernel"), evo::optional("form"), evo::optional("A"),
                               evo::optional("B"), evo::optional_false("Parallel")};
 
-enum Message { M_PARALLEL, M_KERNEL, M_FORM, M_COLUMNS, M_FIELDD };
+enum Message { M_PARALLEL, M_KERNEL, M_FORM, M_COLUMNS, M_FIELDD, M_GENES };
 const char* const kMessages[] = {
     "error in _forms: Parallel must be None, True or False.",
-    "error in _forms: kernel must be _polvane_eu, _polvane_eu_self, _polvane_ci, _polvane_ci_self or _velkor.",
+    "error in _forms: kernel must be _polvane_eu, _polvane_eu_self, _polvane_ci, _polvane_ci_self, _velkor or "
+    "gene_range.",
     "error in _forms: form must be one of the kernel's forms that this processor supports.",
     "error in _forms: A and B must have the same number of columns.",
     "error in _forms: FieldD must have 8 rows, one column per column of Phen and lengths 0 to 31.",
+    "error in _forms: gene_range needs a matrix with elements.",
 };
 
 const char* const kBuiltins[] = {"RuntimeError", "MemoryError"};
 
+enum Kind { POLVANE, VELKOR, GENES };
 struct Kernel {
     const char* name;
-    int metric;  // polvane's 0 (Euclidean) or 1 (city-block); -1 for velkor
+    Kind kind;
+    int metric;  // polvane's 0 (Euclidean) or 1 (city-block)
     bool self;
 };
-const Kernel kKernels[] = {{"_polvane_eu", 0, false},
-                           {"_polvane_eu_self", 0, true},
-                           {"_polvane_ci", 1, false},
-                           {"_polvane_ci_self", 1, true},
-                           {"_velkor", -1, false}};
+const Kernel kKernels[] = {{"_polvane_eu", POLVANE, 0, false}, {"_polvane_eu_self", POLVANE, 0, true},
+                           {"_polvane_ci", POLVANE, 1, false}, {"_polvane_ci_self", POLVANE, 1, true},
+                           {"_velkor", VELKOR, 0, false},      {"gene_range", GENES, 0, false}};
 
-FormTable forms_of(const Kernel& k) { return k.metric < 0 ? _velkor_forms() : _polvane_forms(); }
+FormTable forms_of(const Kernel& k) {
+    return k.kind == POLVANE ? _polvane_forms() : k.kind == VELKOR ? _velkor_forms() : gene_range_forms();
+}
 
 evo::Ref text(const char* s) { return evo::Ref::steal(PyUnicode_FromString(s)); }
 
@@ -112,6 +119,16 @@ PyObject* encode(int form, PyObject* Phen, PyObject* FieldD, int Parallel) {
     return Chrom.release();
 }
 
+PyObject* genes(int form, PyObject* Chrom) {
+    evo::Array G = evo::ndarray_argument(Chrom, evo::Elem::i32, 2);
+    const Py_ssize_t rows = G.dim(0), cols = G.dim(1);
+    if (rows * cols == 0) evo::fail(M_GENES);
+    evo::Array range = evo::Array::empty({1, 2}, evo::Elem::i32);
+    int* out = range.out_imatrix(1, 2);
+    gene_range_form(form, G.imatrix(rows, cols), rows * cols, out, out + 1);
+    return range.release();
+}
+
 const int kLine = __LINE__ + 1;
 PyObject* forms(evo::Args& a) {
     const int Parallel = evo::bool_switch(a[PARALLEL], M_PARALLEL);
@@ -124,7 +141,8 @@ PyObject* forms(evo::Args& a) {
     int form = 0;
     while (form < t.count && !(t.supported[form] && evo::is_equal(a[FORM], text(t.name[form]).get()))) ++form;
     if (form == t.count) evo::fail(M_FORM);
-    if (k->metric < 0) return encode(form, a[A_], a[B_], Parallel);
+    if (k->kind == VELKOR) return encode(form, a[A_], a[B_], Parallel);
+    if (k->kind == GENES) return genes(form, a[A_]);
     return distances(*k, form, a[A_], a[B_], Parallel);
 }
 

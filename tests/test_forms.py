@@ -1,5 +1,6 @@
 """The kernels that pick a form by processor: every form this processor runs gives the bytes of
-the plain loop (polvane) or of every other form (velkor), serially and on a team."""
+the plain loop (polvane) or of every other form (velkor, sarnet's gene range), serially and on a
+team."""
 
 import numpy as np
 import pytest
@@ -18,7 +19,8 @@ def supported(kernel):
 
 
 def test_report_names_the_picked_form_among_the_supported_ones():
-    assert set(REPORT) == {"_polvane_eu", "_polvane_eu_self", "_polvane_ci", "_polvane_ci_self", "_velkor"}
+    assert set(REPORT) == {"_polvane_eu", "_polvane_eu_self", "_polvane_ci", "_polvane_ci_self", "_velkor",
+                           "gene_range"}
     for compiled, runs, picked in REPORT.values():
         assert picked == runs[0] and set(runs) <= set(compiled) and "baseline" in runs
 
@@ -77,12 +79,23 @@ def test_every_velkor_form_gives_the_same_bytes(rows, uniform):
                 assert_bytes_equal(_forms("_velkor", form, Phen, F, Parallel), want)
 
 
+@pytest.mark.parametrize("n", [1, 7, 8, 9, 31, 1000, 4099])
+def test_every_gene_range_form_finds_the_extremes(n):
+    rng = np.random.default_rng(n)
+    genes = rng.integers(-2**31, 2**31, (1, n), dtype=np.int32)
+    if n > 1:
+        genes[0, rng.permutation(n)[:2]] = [-2**31, 2**31 - 1]
+    for form in supported("gene_range"):
+        assert _forms("gene_range", form, genes).tolist() == [[genes.min(), genes.max()]]
+
+
 @pytest.mark.parametrize("args, message", [
     (("_polvane_xx", "plain", np.ones((1, 1))), "kernel must be"),
     (("_polvane_eu", "avx512", np.ones((1, 1)), np.ones((1, 1))), "form must be"),
     (("_polvane_eu", "plain", np.ones((1, 2)), np.ones((1, 3))), "same number of columns"),
     (("_velkor", "baseline", np.ones((1, 2)), np.ones((8, 3))), "FieldD must have"),
     (("_velkor", "baseline", np.ones((1, 1)), field(32, 0, 1)), "FieldD must have"),
+    (("gene_range", "baseline", np.ones((3, 0), np.int32)), "matrix with elements"),
 ])
 def test_arguments_it_refuses(args, message):
     with pytest.raises(RuntimeError, match=message):
