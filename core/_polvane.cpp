@@ -242,7 +242,8 @@ __attribute__((target("avx512f"))) void tiled_avx512(const Job& job, i64 begin, 
 __attribute__((target("avx2"))) void tiled_avx2(const Job& job, i64 begin, i64 end) { tiled<Avx2>(job, begin, end); }
 void tiled_baseline(const Job& job, i64 begin, i64 end) { tiled<Baseline>(job, begin, end); }
 
-// The plain loop, one entry at a time: taken when the tiles cannot be allocated.
+// The plain loop, one entry at a time: the form whose bits the tiled ones give, and the one taken
+// when the tiles cannot be allocated.
 template <class M>
 void plain_rows(const Job& job, i64 begin, i64 end) {
     const i64 dim = job.dim, n = job.row_x;
@@ -324,10 +325,10 @@ void run(int f, Metric metric, bool self, const double* A, const double* B, doub
 
 FormTable _polvane_forms() { return form_table(kForms, form); }
 
-void _polvane_form(int form, int metric, bool self, const double* A, const double* B, double* C, int row_a, int row_b,
+void _polvane_form(int f, int metric, bool self, const double* A, const double* B, double* C, int row_a, int row_b,
                    int dim, int Parallel) {
-    if (form >= 0 && form < kForms && (metric == 0 || metric == 1))
-        run(form, metric == 0 ? Metric::euclidean : Metric::cityblock, self, A, B, C, row_a, row_b, dim, Parallel);
+    if (f >= 0 && f < kForms && (metric == 0 || metric == 1))
+        run(f, metric == 0 ? Metric::euclidean : Metric::cityblock, self, A, B, C, row_a, row_b, dim, Parallel);
 }
 
 void _polvane_eu(const double* A, const double* B, double* C, int row_a, int row_b, int dim, int Parallel) {
