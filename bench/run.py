@@ -101,8 +101,12 @@ def case(name, needs=()):
 
 
 def operator(name):
-    """The evocore function `name`, or None when the installed build does not have it."""
+    """The evocore function `name` (a private one, starting with _, from its module under
+    evocore.core), or None when the installed build does not have it."""
     try:
+        if name.startswith("_"):
+            import importlib
+            return getattr(importlib.import_module(f"evocore.core.{name}"), name)
         import evocore
         return getattr(evocore, name)
     except (ImportError, AttributeError):
@@ -841,7 +845,7 @@ case("polvane 2000x2000x16 cosine vs cdist", needs=("polvane",))(polvane_case(20
 
 def forms_case(kernel, data, *sizes):
     def setup(mode, ops, ctx):
-        from evocore.core._forms import _forms
+        _forms = ops["_forms"]
         _, _, supported, picked = next(r for r in _forms() if r[0] == kernel)
         args = data(*sizes)
         run = {form: call(_forms, kernel, form, *args) for form in supported}
@@ -869,9 +873,9 @@ def forms_polvane(n, dim):
 for _kernel in ("_polvane_eu", "_polvane_ci", "_polvane_eu_self", "_polvane_ci_self"):
     for _n, _dim in ((100, 3), (2000, 16)):
         _size = f"{_n}x{_dim}" if _kernel.endswith("_self") else f"{_n}x{_n}x{_dim}"
-        case(f"forms {_kernel} {_size}", needs=("polvane",))(forms_case(_kernel, forms_polvane, _n, _dim))
+        case(f"forms {_kernel} {_size}", needs=("_forms",))(forms_case(_kernel, forms_polvane, _n, _dim))
 for _n in (100, 10**5):
-    case(f"forms _velkor {_n}x10x20", needs=("velkor",))(forms_case("_velkor", velkor_data, _n))
+    case(f"forms _velkor {_n}x10x20", needs=("_forms",))(forms_case("_velkor", velkor_data, _n))
 
 
 def forms_genes(n, L):
@@ -879,7 +883,7 @@ def forms_genes(n, L):
 
 
 for _n, _L in ((100, 50), (1000, 1000)):
-    case(f"forms gene_range {_n}x{_L}", needs=("sarnet",))(forms_case("gene_range", forms_genes, _n, _L))
+    case(f"forms gene_range {_n}x{_L}", needs=("_forms",))(forms_case("gene_range", forms_genes, _n, _L))
 
 
 # ---------------------------------------------------------------------------------------------
