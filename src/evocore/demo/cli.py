@@ -236,8 +236,8 @@ def bench(args):
     if not table.is_file():
         return status or 1
     results = json.loads(table.read_text())
-    rows = [r for r in results.get("rows", []) if r.get("ratio")] if isinstance(results, dict) else \
-        [r for r in results if r.get("ratio")]
+    rows = results["rows"] if isinstance(results, dict) else results  # beside "machine", or alone
+    rows = [r for r in rows if r.get("ratio")]
     plt = pyplot()
     if plt is None:
         print(f"\ntable: {table}\n{NO_PICTURES}")
