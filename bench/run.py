@@ -5,6 +5,7 @@
     python bench/run.py --quick    smoke run with small sizes (a few seconds)
     python bench/run.py --json P   also write the rows to P (default bench/results.json)
     python bench/run.py fendrik    only the cases whose name contains a given word
+    python bench/run.py forms      every form of the kernels that pick one by processor
 
 Everything runs in one process.  For each case the evocore call and its NumPy baseline (plus
 any further variants of the case) are timed in interleaved repeats, each measurement being
@@ -15,6 +16,10 @@ evocore is faster), not the absolute times.
 Before anything is timed, the evocore result is compared with the baseline result
 (np.array_equal, or np.allclose where the NumPy formula sums in another order); a case that
 disagrees is reported as a mismatch, is not timed, and makes the run exit with status 1.
+
+The run starts by naming the processor, whether it has AVX2 and AVX-512F, and the form that each
+kernel picking one by processor runs on it (also recorded in the JSON, whose rows are under
+"rows").  A row with a target says whether its figure reaches it.
 
 Operators missing from the installed build are skipped.  To add a case, write a setup function
 returning a Bench and decorate it with @case(name, needs=(operator, ...)).
@@ -64,15 +69,36 @@ class Bench:
     variants          : further named callables timed interleaved with the two above.
     report            : report(times, ctx) -> dict of extra fields, where times maps "evocore",
                         "baseline" and each variant name to its best time per call.
+    targets           : {figure: target}, figure being "ratio" or a field of the report, target a
+                        least value, or at_most(value) or exactly(value).
     """
 
-    def __init__(self, evocore, baseline, check="equal", variants=None, report=None, teardown=None):
+    def __init__(self, evocore, baseline, check="equal", variants=None, report=None, teardown=None, targets=None):
         self.evocore = evocore
         self.baseline = baseline
         self.check = check
         self.variants = variants or {}
         self.report = report
         self.teardown = teardown          # called after the case is measured
+        self.targets = targets or {}
+
+
+class at_most(float):
+    """A target that a figure must not exceed."""
+    sign = "<="
+
+
+class exactly(float):
+    """A target that a figure must equal."""
+    sign = "=="
+
+
+def target_met(figure, target):
+    if isinstance(target, at_most):
+        return figure <= target
+    if isinstance(target, exactly):
+        return figure == target
+    return figure >= target
 
 
 class Case:
@@ -98,8 +124,12 @@ def case(name, needs=()):
 
 
 def operator(name):
-    """The evocore function `name`, or None when the installed build does not have it."""
+    """The evocore function `name` (a private one, starting with _, from its module under
+    evocore.core), or None when the installed build does not have it."""
     try:
+        if name.startswith("_"):
+            import importlib
+            return getattr(importlib.import_module(f"evocore.core.{name}"), name)
         import evocore
         return getattr(evocore, name)
     except (ImportError, AttributeError):
@@ -221,9 +251,10 @@ def druvik_tiny(mode, ops, ctx):
 
     def report(times, ctx):
         return {"evocore us/call": round(times["evocore"] * 1e6, 3),
-                "/np.empty (target <= 2.5)": round(times["evocore"] / times["np.empty"], 2),
-                "keyword/positional (target <= 1.15)": round(times["keyword"] / times["evocore"], 2)}
-    return Bench(call(f, ObjV, w, z), call(np_chebyshev, ObjV, w, z), variants=variants, report=report)
+                "/np.empty": round(times["evocore"] / times["np.empty"], 2),
+                "keyword/positional": round(times["keyword"] / times["evocore"], 2)}
+    return Bench(call(f, ObjV, w, z), call(np_chebyshev, ObjV, w, z), variants=variants, report=report,
+                 targets={"/np.empty": at_most(2.5), "keyword/positional": at_most(1.15)})
 
 
 def druvik_small(parallel, with_cv):
@@ -234,7 +265,8 @@ def druvik_small(parallel, with_cv):
             return Bench(call(ops["druvik"], ObjV, w, z, CV, SIGNS, parallel),
                          call(np_chebyshev_cv, ObjV, w, z, CV, SIGNS))
         z = ObjV.min(axis=0)
-        return Bench(call(ops["druvik"], ObjV, w, z, Parallel=parallel), call(np_chebyshev, ObjV, w, z))
+        return Bench(call(ops["druvik"], ObjV, w, z, Parallel=parallel), call(np_chebyshev, ObjV, w, z),
+                     targets={} if parallel else {"ratio": 6.0})
     return setup
 
 
@@ -316,7 +348,7 @@ def ornavi_case(rows, kind):
                 return Bench(call(f, ObjV), call(np.min, ObjV, 0),
                              variants={"columns": call(np_min_columns, ObjV)},
                              report=merged(versus("columns"), bandwidth(ObjV.nbytes)))
-            return Bench(call(f, ObjV), call(np.min, ObjV, 0))
+            return Bench(call(f, ObjV), call(np.min, ObjV, 0), targets={"ratio": 8.0})
         if kind == "maxormins":
             return Bench(call(f, ObjV, None, SIGNS), lambda: np.min(ObjV * SIGNS, 0))
         if kind == "CV":
@@ -768,7 +800,7 @@ def over(key, label):
     return report
 
 
-def polvane_case(ra, rb, dim, metric, parallel=False, self_vs_general=False):
+def polvane_case(ra, rb, dim, metric, parallel=False, self_vs_general=False, targets=None):
     def setup(mode, ops, ctx):
         from scipy.spatial.distance import cdist
         f = ops["polvane"]
@@ -794,7 +826,7 @@ def polvane_case(ra, rb, dim, metric, parallel=False, self_vs_general=False):
             reports.append(over_serial)
         check = ("close", 1e-12, 1e-12) if metric == "cosine" else "equal"
         return Bench(call(f, A, B, metric, parallel), call(cdist, A, B, metric), check=check, variants=variants,
-                     report=merged(*reports))
+                     report=merged(*reports), targets=targets)
     return setup
 
 
@@ -834,10 +866,11 @@ def team_threads(mode, ops, ctx):
     if p.returncode != 0:
         raise Skip(p.stderr.strip().splitlines()[-1])
     workers = int(p.stdout)
-    return Bench(None, call(len, ()), check=None, report=lambda times, ctx: {"workers": workers, "target": 3})
+    return Bench(None, call(len, ()), check=None, report=lambda times, ctx: {"workers": workers},
+                 targets={"workers": exactly(3)})
 
 
-def two_threads(make):
+def two_threads(make, most):
     """Two Python threads making one call each, against the same two calls one after the other
     (together/sequential below 1: the calls ran side by side)."""
     def setup(mode, ops, ctx):
@@ -856,7 +889,8 @@ def two_threads(make):
 
         def report(times, ctx):
             return {"together/sequential": round(times["evocore"] / times["baseline"], 3)}
-        return Bench(together, sequential, check=None, report=report, teardown=pool.shutdown)
+        return Bench(together, sequential, check=None, report=report, teardown=pool.shutdown,
+                     targets={"together/sequential": at_most(most)})
     return setup
 
 
@@ -876,12 +910,12 @@ def threads_druvik(mode, ops):
     return call(ops["druvik"], ObjV, w, np.zeros(M))
 
 
-case("polvane 3000x3000x16 in two threads (target <= 0.65)", needs=("polvane",))(two_threads(threads_polvane))
-case("tamsen {large}x10 in two threads (target <= 0.65)", needs=("tamsen",))(two_threads(threads_tamsen))
-case("druvik {large2}x3 in two threads (target <= 0.75)", needs=("druvik",))(two_threads(threads_druvik))
+case("polvane 3000x3000x16 in two threads", needs=("polvane",))(two_threads(threads_polvane, 0.65))
+case("tamsen {large}x10 in two threads", needs=("tamsen",))(two_threads(threads_tamsen, 0.65))
+case("druvik {large2}x3 in two threads", needs=("druvik",))(two_threads(threads_druvik, 0.75))
 
 
-@case("evocore.dask polvane 20000x2000x16 in 8 chunks, threads vs synchronous (target >= 1.6)", needs=("polvane",))
+@case("evocore.dask polvane 20000x2000x16 in 8 chunks, threads vs synchronous", needs=("polvane",))
 def dask_threads(mode, ops, ctx):
     try:
         import dask
@@ -900,8 +934,24 @@ def dask_threads(mode, ops, ctx):
             with dask.config.set(scheduler=scheduler):
                 return result.compute()
         return run
-    return Bench(computed("threads"), computed("synchronous"))
+    return Bench(computed("threads"), computed("synchronous"), targets={"ratio": 1.6})
 
+
+def square_distances(A, metric):
+    from scipy.spatial.distance import pdist, squareform
+    return squareform(pdist(A, metric))
+
+
+def polvane_same_case(n, dim, metric, targets):
+    """The same object twice against SciPy's pairs once (pdist), made square by squareform."""
+    def setup(mode, ops, ctx):
+        A = np.random.default_rng(3).random((n, dim))
+        return Bench(call(ops["polvane"], A, A, metric), call(square_distances, A, metric), targets=targets)
+    return setup
+
+
+# The least ratio to cdist of a serial row, by size.
+POLVANE_TARGETS = {(2000, 2000, 16): 2.0, (10**5, 100, 3): 1.5, (100, 100, 3): 2.0}
 
 # The rows that call NumPy's matrix product come last: its BLAS threads keep spinning for a
 # while after each product and would take the second core from the Parallel rows.
@@ -911,13 +961,68 @@ for _ra, _rb, _dim, _metric, _parallel in (
         (10**5, 100, 3, "euclidean", False), (10**5, 100, 3, "euclidean", True),
         (10**5, 100, 3, "cityblock", False), (10**5, 100, 3, "cityblock", True),
         (100, 100, 3, "euclidean", False), (100, 100, 3, "cityblock", False)):
+    _least = None if _parallel else {"ratio": POLVANE_TARGETS[_ra, _rb, _dim]}
     case(f"polvane {_ra}x{_rb}x{_dim} {_metric}{' Parallel' if _parallel else ''} vs cdist",
-         needs=("polvane",))(polvane_case(_ra, _rb, _dim, _metric, _parallel))
+         needs=("polvane",))(polvane_case(_ra, _rb, _dim, _metric, _parallel, targets=_least))
+for _metric in ("euclidean", "cityblock"):
+    case(f"polvane 2000x16 {_metric} same object vs pdist+squareform",
+         needs=("polvane",))(polvane_same_case(2000, 16, _metric, {"ratio": 1.3}))
 for _metric, _parallel in (("euclidean", False), ("cityblock", False), ("euclidean", True), ("cityblock", True)):
     case(f"polvane 2000x2000x16 {_metric}{' Parallel' if _parallel else ''} same object vs copy",
          needs=("polvane",))(polvane_case(2000, 2000, 16, _metric, _parallel, self_vs_general=True))
-for _metric in ("euclidean", "cosine"):
-    case(f"polvane 2000x2000x16 {_metric} vs cdist", needs=("polvane",))(polvane_case(2000, 2000, 16, _metric))
+case("polvane 2000x2000x16 euclidean vs cdist", needs=("polvane",))(
+    polvane_case(2000, 2000, 16, "euclidean", targets={"ratio": 2.0, "vs matmul form": 1.0}))
+case("polvane 2000x2000x16 cosine vs cdist", needs=("polvane",))(polvane_case(2000, 2000, 16, "cosine"))
+
+
+# ---------------------------------------------------------------------------------------------
+# forms: every form this processor supports of each kernel that picks one by processor, side
+# by side on a small and a large case.  The evocore column is the form the kernel picks, the
+# baseline its narrowest form (the plain loop, or the x86-64 baseline); the picked form must be
+# the fastest, or within 5 % of it.
+
+def forms_case(kernel, data, *sizes):
+    def setup(mode, ops, ctx):
+        _forms = ops["_forms"]
+        _, _, supported, picked = next(r for r in _forms() if r[0] == kernel)
+        args = data(*sizes)
+        run = {form: call(_forms, kernel, form, *args) for form in supported}
+        narrowest = supported[-1]
+        others = [form for form in supported if form not in (picked, narrowest)]
+        variants = {f"form {form}": run[form] for form in others}
+
+        def report(times, ctx):
+            named = {picked: times["evocore"], narrowest: times["baseline"], **{k: times[f"form {k}"] for k in others}}
+            fastest = min(named, key=named.get)
+            out = {"picked": picked, "fastest": fastest}
+            out.update({form: fmt_time(named[form]) for form in supported})
+            out["fastest/picked"] = round(named[fastest] / named[picked], 3)
+            return out
+        return Bench(run[picked], run[narrowest], variants=variants, report=report,
+                     targets={"fastest/picked": 0.95})
+    return setup
+
+
+def forms_polvane(n, dim):
+    rng = np.random.default_rng(5)
+    return rng.random((n, dim)), rng.random((n, dim))
+
+
+for _kernel in ("_polvane_eu", "_polvane_ci", "_polvane_eu_self", "_polvane_ci_self"):
+    for _n, _dim in ((100, 3), (2000, 16)):
+        _size = f"{_n}x{_dim}" if _kernel.endswith("_self") else f"{_n}x{_n}x{_dim}"
+        case(f"forms {_kernel} {_size}", needs=("_forms",))(forms_case(_kernel, forms_polvane, _n, _dim))
+for _n in (100, 10**5):
+    case(f"forms _velkor {_n}x10x20", needs=("_forms",))(forms_case("_velkor", velkor_data, _n))
+
+
+def forms_genes(n, L):
+    return (np.array([np.random.default_rng(i).permutation(L) for i in range(n)], dtype=np.int32),)
+
+
+for _n, _L in ((100, 50), (1000, 1000)):
+    case(f"forms gene_range {_n}x{_L}", needs=("_forms",))(forms_case("gene_range", forms_genes, _n, _L))
+
 
 # ---------------------------------------------------------------------------------------------
 # Timing.
@@ -1022,6 +1127,10 @@ def measure_case(bench, row, mode, ctx):
     row["repeats"] = mode.repeats
     if bench.report is not None:
         row["extra"] = bench.report(best, ctx)
+    if bench.targets:
+        figures = {"ratio": row["ratio"], **row.get("extra", {})}
+        row["targets"] = {k: {"sign": getattr(v, "sign", ">="), "value": float(v), "met": bool(target_met(figures[k], v))}
+                          for k, v in bench.targets.items()}
     return row
 
 
@@ -1044,6 +1153,8 @@ def fmt_row(row):
         return [row["case"], "-", "-", "-", "MISMATCH: " + row["check"]]
     ratio = "-" if row["ratio"] is None else f"{row['ratio']:.2f}x"
     notes = [f"{k} {v}" for k, v in row.get("extra", {}).items()]
+    notes += [f"target {k} {t['sign']} {t['value']:g} {'met' if t['met'] else 'MISSED'}"
+              for k, t in row.get("targets", {}).items()]
     if row.get("check", "equal") != "equal":
         notes.insert(0, row["check"])
     notes = ", ".join(notes)
@@ -1061,7 +1172,31 @@ def print_table(rows, out=sys.stdout):
             print("  ".join("-" * w for w in width) + "  -----", file=out)
 
 
-def header(mode):
+def machine():
+    """The processor's model name, whether it has AVX2 and AVX-512F (None where /proc/cpuinfo
+    does not say), and the form each kernel that picks one by processor runs on it."""
+    info = {"processor": platform.processor() or platform.machine(), "avx2": None, "avx512f": None}
+    try:
+        with open("/proc/cpuinfo") as f:
+            for line in f:
+                key, _, value = line.partition(":")
+                if key.strip() == "model name":
+                    info["processor"] = value.strip()
+                elif key.strip() == "flags":
+                    flags = value.split()
+                    info["avx2"], info["avx512f"] = "avx2" in flags, "avx512f" in flags
+                    break
+    except OSError:
+        pass
+    try:
+        from evocore.core._forms import _forms
+        info["forms"] = {kernel: picked for kernel, _, _, picked in _forms()}
+    except ImportError:
+        info["forms"] = {}
+    return info
+
+
+def header(mode, where):
     try:
         import evocore
         version = evocore.__version__
@@ -1071,6 +1206,9 @@ def header(mode):
     print(f"evocore {version}, NumPy {np.__version__}, Python {platform.python_version()}, "
           f"{os.cpu_count()} CPUs{', ' + omp if omp else ''}; {mode.name} run, best of "
           f"{mode.repeats} interleaved measurements of ~{mode.target * 1e3:g} ms each")
+    has = {True: "yes", False: "no", None: "unknown"}
+    print(f"processor {where['processor']}: AVX2 {has[where['avx2']]}, AVX-512F {has[where['avx512f']]}; forms picked: "
+          + (", ".join(f"{k} {v}" for k, v in where["forms"].items()) or "none (no _forms in this build)"))
     print("time = per call; ratio = baseline / evocore (above 1: evocore is faster)\n")
 
 
@@ -1089,7 +1227,8 @@ def main(argv=None):
                    help="run only the cases whose name contains one of these words (and the memory probes)")
     args = p.parse_args(argv)
     mode = Mode(args.quick)
-    header(mode)
+    where = machine()
+    header(mode, where)
     t0 = time.perf_counter()
     ctx, rows = {}, []
     for c in CASES:
@@ -1100,7 +1239,7 @@ def main(argv=None):
     print_table(rows)
     print(f"\n{time.perf_counter() - t0:.1f} s")
     with open(args.json, "w") as f:
-        json.dump(rows, f, indent=1)
+        json.dump({"machine": where, "rows": rows}, f, indent=1)
         f.write("\n")
     return 1 if any(r.get("mismatch") for r in rows) else 0
 

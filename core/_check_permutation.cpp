@@ -19,9 +19,11 @@ int check(const int* Chrom, std::int64_t Nind, std::int64_t L, std::int64_t Lb, 
 
 }  // namespace
 
-// Integer minima and maxima are the same whichever instructions take them, so the loop may use
-// the wider ones of the running processor.
-__attribute__((target_clones("avx2", "default"))) void gene_range(const int* g, std::int64_t n, int* lo, int* hi) {
+namespace {
+
+// Integer minima and maxima are the same whichever instructions take them, so the loop is
+// compiled for AVX2 too and runs there where the processor has it.
+inline __attribute__((always_inline)) void range_of(const int* g, std::int64_t n, int* lo, int* hi) {
     int a = g[0], b = g[0];
     for (std::int64_t k = 1; k < n; ++k) {
         a = g[k] < a ? g[k] : a;
@@ -29,6 +31,37 @@ __attribute__((target_clones("avx2", "default"))) void gene_range(const int* g, 
     }
     *lo = a;
     *hi = b;
+}
+
+__attribute__((target("avx2"))) void range_avx2(const int* g, std::int64_t n, int* lo, int* hi) {
+    range_of(g, n, lo, hi);
+}
+void range_baseline(const int* g, std::int64_t n, int* lo, int* hi) { range_of(g, n, lo, hi); }
+
+struct Form {
+    const char* name;
+    bool supported;
+    void (*range)(const int*, std::int64_t, int*, int*);
+};
+
+constexpr int kForms = 2;
+
+Form form(int f) {
+    __builtin_cpu_init();
+    if (f == 0) return {"avx2", (bool)__builtin_cpu_supports("avx2"), range_avx2};
+    return {"baseline", true, range_baseline};
+}
+
+}  // namespace
+
+FormTable gene_range_forms() { return form_table(kForms, form); }
+
+void gene_range_form(int f, const int* g, std::int64_t n, int* lo, int* hi) {
+    if (f >= 0 && f < kForms) form(f).range(g, n, lo, hi);
+}
+
+void gene_range(const int* g, std::int64_t n, int* lo, int* hi) {
+    gene_range_form(gene_range_forms().picked, g, n, lo, hi);
 }
 
 int _check_permutation(const int* Chrom, int Nind, int Lind, int Lb, int Ub, int Parallel) {

@@ -2,8 +2,15 @@
 
 #include <cstdint>
 
+#include "_forms.hpp"
+
 // The smallest and largest of the n > 0 genes g[0..n-1].
 void gene_range(const int* g, std::int64_t n, int* lo, int* hi);
+
+// The forms of gene_range's loop (AVX2 and the x86-64 baseline) and the one it runs on this
+// processor; gene_range_form runs form f, which this processor must support.
+FormTable gene_range_forms();
+void gene_range_form(int f, const int* g, std::int64_t n, int* lo, int* hi);
 
 // 1 when no row of the (Nind x Lind) matrix repeats a value, 0 otherwise (also 1 when there are
 // no rows); -1 when the scratch memory could not be had.  Every gene must lie in Lb..Ub (as

@@ -61,12 +61,44 @@ constexpr int kLanes = 8;
 #pragma GCC pop_options
 #endif
 
+// The forms of the row encoder, widest first: the name, whether this processor runs it, the
+// encoder.
+struct Form {
+    const char* name;
+    bool supported;
+    void (*encode)(const Tables&, const double*, std::int32_t*, std::int64_t, std::int64_t);
+};
+
+#ifdef EVOCORE_VELKOR_AVX2
+constexpr int kForms = 2;
+#else
+constexpr int kForms = 1;
+#endif
+
+Form form(int f) {
+#ifdef EVOCORE_VELKOR_AVX2
+    __builtin_cpu_init();
+    if (f == 0) return {"avx2", (bool)__builtin_cpu_supports("avx2"), avx2::encode_range};
+#endif
+    (void)f;
+    return {"baseline", true, baseline::encode_range};
+}
+
 }  // namespace
+
+FormTable _velkor_forms() { return form_table(kForms, form); }
 
 bool _velkor(const double* Phen, int Nind, int Lind, const int* lens, const double* lbs, const double* ubs,
              const int* codes, const int* lbins, const int* ubins, const int* varTypes, int* Chrom, int Nvar,
              int Parallel) {
-    if (Nind <= 0 || Nvar <= 0 || Lind <= 0) return true;  // nothing to encode
+    return _velkor_form(_velkor_forms().picked, Phen, Nind, Lind, lens, lbs, ubs, codes, lbins, ubins, varTypes,
+                        Chrom, Nvar, Parallel);
+}
+
+bool _velkor_form(int f, const double* Phen, int Nind, int Lind, const int* lens, const double* lbs,
+                  const double* ubs, const int* codes, const int* lbins, const int* ubins, const int* varTypes,
+                  int* Chrom, int Nvar, int Parallel) {
+    if (Nind <= 0 || Nvar <= 0 || Lind <= 0 || f < 0 || f >= kForms) return true;  // nothing to encode
     const std::size_t n = (std::size_t)Nvar;
     void* block = std::malloc(n * (4 * sizeof(double) + sizeof(Segment)));
     if (block == nullptr) return false;
@@ -97,11 +129,7 @@ bool _velkor(const double* Phen, int Nind, int Lind, const int* lens, const doub
     if (total == Lind) {
         for (std::int64_t j = Nvar - 1, rest = 0; j >= 0; rest += T.seg[j--].len)
             T.seg[j].rest = (std::int32_t)(rest < kMaxLen ? rest : kMaxLen);
-        auto range = baseline::encode_range;
-#ifdef EVOCORE_VELKOR_AVX2
-        __builtin_cpu_init();
-        if (__builtin_cpu_supports("avx2")) range = avx2::encode_range;
-#endif
+        const auto range = form(f).encode;
         evo::for_ranges(Nind, (std::int64_t)Nind * (Nvar + (std::int64_t)Lind), Parallel,
                         [&](std::int64_t begin, std::int64_t end) { range(T, Phen, Chrom, begin, end); });
     }

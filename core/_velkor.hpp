@@ -1,5 +1,7 @@
 #pragma once
 
+#include "_forms.hpp"
+
 // Encodes the Nind x Nvar phenotype matrix Phen into the Nind x Lind 0/1 matrix Chrom: variable j
 // takes lens[j] digits (most significant first) of its code, in plain binary when codes[j] is 0
 // and in Gray code otherwise.  The code of x is int32(fenmus1 * (x - lb) / |ub - lb| + 0.5) for a
@@ -15,6 +17,16 @@
 bool _velkor(const double* Phen, int Nind, int Lind, const int* lens, const double* lbs, const double* ubs,
              const int* codes, const int* lbins, const int* ubins, const int* varTypes, int* Chrom, int Nvar,
              int Parallel);
+
+// The forms of the row encoder (8 digits at a time for AVX2, 4 for the x86-64 baseline) and the one
+// _velkor runs on this processor.
+FormTable _velkor_forms();
+
+// _velkor with form `form` (an index into _velkor_forms()) of the row encoder; a form this
+// processor does not support must not be asked for.
+bool _velkor_form(int form, const double* Phen, int Nind, int Lind, const int* lens, const double* lbs,
+                  const double* ubs, const int* codes, const int* lbins, const int* ubins, const int* varTypes,
+                  int* Chrom, int Nvar, int Parallel);
 
 // 1 as soon as one of the first Nvar lengths is greater than 31, else 0.
 int checkLen(const int* lens, int Nvar);

@@ -15,7 +15,9 @@
 
 namespace evo {
 
-// NumPy's minimum, as its reduction applies it: a NaN accumulator stays, a NaN element enters, and
+// NumPy's minimum, as its reduction over the rows of a matrix of several columns applies it (a
+// single column NumPy reduces in vector lanes, with a choice between zeros that depends on the
+// processor; this rule is the same everywhere): a NaN accumulator stays, a NaN element enters, and
 // between equal values (+0.0 and -0.0) the later one is kept.  The fold is the first NaN of the
 // column if it has one, else its minimum, the latest on ties: folding a second block's result in
 // with the same step gives the same.  +inf is an identity (step(+inf, x) is x for every x).

@@ -37,9 +37,12 @@ void working_matrix(Array& ObjV, Py_ssize_t Nind, Py_ssize_t Lind, PyObject* max
                     WorkingMessages msg);
 
 // The ideal point of a working matrix (Nind x Lind): np.min(work, 0), or np.max(work, 0) with
-// `maximum`.  An exact ndarray with rows is reduced by one compiled pass over its rows, with the
-// bits of NumPy's reduction (a NaN in a column gives NaN; of +0.0 and -0.0 the later row's is
-// kept); a subclass, which may define its own reductions, and a matrix without rows (NumPy's
+// `maximum`.  An exact ndarray with rows is reduced by one compiled pass over its rows, by a rule
+// that is the same on every processor: a NaN in a column gives NaN, and of +0.0 and -0.0 the later
+// row's is kept.  NumPy's own reduction gives these bits for a matrix of several columns, whose
+// rows it takes in order; a single column it reduces in vector lanes, and which zero it keeps
+// there depends on the processor, so a one-column result may differ from NumPy's in the sign of
+// a zero.  A subclass, which may define its own reductions, and a matrix without rows (NumPy's
 // error) go through np.min / np.max.
 Ref ideal_point(const Array& work, Py_ssize_t Nind, Py_ssize_t Lind, bool maximum);
 

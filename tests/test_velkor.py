@@ -1,14 +1,11 @@
 """velkor: encoding of a phenotype matrix into binary/Gray 0/1 chromosomes."""
 
-import os
-import shutil
-import subprocess
 import warnings
 
 import numpy as np
 import pytest
 
-from _support import TESTS_DIR, assert_bytes_equal
+from _support import assert_bytes_equal
 from test_frame import FORMS
 from evocore.core.velkor import velkor
 
@@ -304,25 +301,6 @@ def test_table_allocation_failure_raises_memory_error(python):
     )
     assert p.returncode == 0, p.stderr
     assert p.stdout.splitlines() == ["MemoryError ''", "(1, 2)"]
-
-
-def test_both_widths_of_the_row_encoder_agree(tmp_path):
-    """The 4-lane form runs only where AVX2 is missing: built here from the sources, with the
-    run-time test answering no, it must give the bytes of the form this processor takes."""
-    compiler, source = shutil.which("c++") or shutil.which("g++"), os.path.join(TESTS_DIR, "..", "core", "_velkor.cpp")
-    if compiler is None or not os.path.exists(source):
-        pytest.skip("needs the sources and a C++ compiler")
-    flags = ["-std=c++20", "-O2", "-ffp-contract=off", "-fno-strict-aliasing", "-fopenmp"]
-    baseline = ["-D__builtin_cpu_supports(x)=0", "-D_velkor=_velkor_baseline", "-DcheckLen=checkLen_b",
-                "-DcheckLenNegative=checkLenNegative_b"]
-    for name, extra in (("own.o", []), ("baseline.o", baseline)):
-        subprocess.run([compiler, *flags, *extra, "-c", source, "-o", str(tmp_path / name)], check=True)
-    program = str(tmp_path / "widths")
-    subprocess.run([compiler, *flags, str(tmp_path / "own.o"), str(tmp_path / "baseline.o"),
-                    os.path.join(TESTS_DIR, "..", "frame", "team.cpp"),
-                    os.path.join(TESTS_DIR, "velkor_widths.cpp"), "-o", program], check=True)
-    p = subprocess.run([program], capture_output=True, text=True, env=dict(os.environ, OMP_NUM_THREADS="3"))
-    assert p.returncode == 0 and p.stdout.startswith("same "), p.stdout
 
 
 def test_docstring():

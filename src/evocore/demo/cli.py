@@ -235,7 +235,9 @@ def bench(args):
     status = subprocess.call(command)
     if not table.is_file():
         return status or 1
-    rows = [r for r in json.loads(table.read_text()) if r.get("ratio")]
+    results = json.loads(table.read_text())
+    rows = results["rows"] if isinstance(results, dict) else results  # beside "machine", or alone
+    rows = [r for r in rows if r.get("ratio")]
     plt = pyplot()
     if plt is None:
         print(f"\ntable: {table}\n{NO_PICTURES}")
