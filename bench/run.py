@@ -50,6 +50,8 @@ class Mode:
         self.tiny = 2                                # rows of the per-call-cost case
         self.small = 100                             # rows of the evolutionary-loop case
         self.large = 10**5 if quick else 10**6       # rows of the throughput case
+        self.square = 1000 if quick else 3000        # rows of the two-thread distance case
+        self.chunked = 4000 if quick else 20000      # rows of the Dask scheduler case
         self.copy_bytes = (16 if quick else 128) << 20   # size of one copy-probe array
         self.target = 0.003 if quick else 0.08       # seconds per measurement
         self.repeats = 3 if quick else 7             # interleaved measurements per callable
@@ -108,7 +110,8 @@ class Case:
         self.setup = setup
 
     def label(self, mode):
-        return self.name.format(tiny=mode.tiny, small=mode.small, large=mode.large, large2=2 * mode.large)
+        return self.name.format(tiny=mode.tiny, small=mode.small, large=mode.large, large2=2 * mode.large,
+                                square=mode.square, chunked=mode.chunked)
 
 
 CASES = []
@@ -116,7 +119,7 @@ CASES = []
 
 def case(name, needs=()):
     """Register setup(mode, ops, ctx) -> Bench under `name` (may contain {tiny}, {small}, {large},
-    {large2} = twice large); a setup that cannot run here raises Skip."""
+    {large2} = twice large, {square}, {chunked}); a setup that cannot run here raises Skip."""
     def register(setup):
         CASES.append(Case(name, tuple(needs), setup))
         return setup
@@ -895,8 +898,7 @@ def two_threads(make, most):
 
 
 def threads_polvane(mode, ops):
-    n = 1000 if mode.quick else 3000
-    A = np.random.default_rng(4).random((n, 16))
+    A = np.random.default_rng(4).random((mode.square, 16))
     return call(ops["polvane"], A, A.copy())
 
 
@@ -910,12 +912,12 @@ def threads_druvik(mode, ops):
     return call(ops["druvik"], ObjV, w, np.zeros(M))
 
 
-case("polvane 3000x3000x16 in two threads", needs=("polvane",))(two_threads(threads_polvane, 0.65))
+case("polvane {square}x{square}x16 in two threads", needs=("polvane",))(two_threads(threads_polvane, 0.65))
 case("tamsen {large}x10 in two threads", needs=("tamsen",))(two_threads(threads_tamsen, 0.65))
 case("druvik {large2}x3 in two threads", needs=("druvik",))(two_threads(threads_druvik, 0.75))
 
 
-@case("evocore.dask polvane 20000x2000x16 in 8 chunks, threads vs synchronous", needs=("polvane",))
+@case("evocore.dask polvane {chunked}x2000x16 in 8 chunks, threads vs synchronous", needs=("polvane",))
 def dask_threads(mode, ops, ctx):
     try:
         import dask
@@ -923,7 +925,7 @@ def dask_threads(mode, ops, ctx):
         import evocore.dask as ed
     except ImportError:
         raise Skip("Dask is not installed (the dask extra)")
-    n = 4000 if mode.quick else 20000
+    n = mode.chunked
     rng = np.random.default_rng(5)
     A = da.from_array(rng.random((n, 16)), chunks=(n // 8, 16))
     B = rng.random((2000, 16))
