@@ -1,7 +1,5 @@
 """The worked examples: python -m evocore end to end, and the routines they report with."""
 
-import ast
-import inspect
 import json
 import math
 import os
@@ -298,25 +296,3 @@ def test_bench_runner_is_found_from_a_checkout(monkeypatch):
     checkout = Path(__file__).resolve().parents[1]
     monkeypatch.chdir(checkout / "tests")
     assert cli.find_runner() == checkout / "bench" / "run.py"
-
-
-# ---- type stubs ----------------------------------------------------------------------------
-
-def stub_parameters(name):
-    tree = ast.parse((PACKAGE / "core" / f"{name}.pyi").read_text())
-    fn = next(n for n in tree.body if isinstance(n, ast.FunctionDef))   # the first overload
-    args = fn.args.args + fn.args.kwonlyargs
-    defaults = [None] * (len(fn.args.args) - len(fn.args.defaults)) + fn.args.defaults
-    defaults += fn.args.kw_defaults
-    return [(a.arg, inspect.Parameter.empty if d is None else ast.literal_eval(d))
-            for a, d in zip(args, defaults)]
-
-
-@pytest.mark.parametrize("name", [*OPERATORS, "build"])
-def test_stubs_match_the_functions(name):
-    function = getattr(evocore, name)
-    actual = [(p.name, p.default) for p in inspect.signature(function).parameters.values()]
-    assert stub_parameters(name) == actual
-    assert f"from evocore.core.{name} import {name} as {name}" in (
-        PACKAGE / "__init__.pyi").read_text()
-    assert (PACKAGE / "py.typed").is_file()

@@ -276,7 +276,7 @@ def moead(problem: Callable[[Array], Evaluation], lb: ArrayLike, ub: ArrayLike, 
         W0 = np.array(weights, dtype=float)
         if W0.ndim != 2 or len(W0) == 0 or not (W0 >= 0).all():
             raise ValueError("weights must be a 2-D array of non-negative weight vectors, one per row")
-    N, M = W0.shape
+    N, M = int(W0.shape[0]), int(W0.shape[1])
     T = min(15, N) if T is None else _count(T, "T", 1)
     if T > N:
         raise ValueError(f"T = {T} is larger than the number of weight vectors ({N}): "
@@ -285,7 +285,7 @@ def moead(problem: Callable[[Array], Evaluation], lb: ArrayLike, ub: ArrayLike, 
     aggregate = quelan if pbi else druvik
 
     with draws():                        # tamsen takes its seed from NumPy's global generator
-        X = tamsen(N, np.vstack((lo, hi, np.zeros(len(lo)))))     # lb, ub, real
+        X = np.asarray(tamsen(N, np.vstack((lo, hi, np.zeros(len(lo))))), dtype=float)
     F, CV = _evaluate(problem, X, M)
     B = np.argsort(polvane(W0, W0), axis=1, kind="stable")[:, :T]
     z = ornavi(F)
@@ -301,14 +301,15 @@ def moead(problem: Callable[[Array], Evaluation], lb: ArrayLike, ub: ArrayLike, 
                          rng.integers(N, size=(N, 2)))
         Y = _polynomial_mutation(_sbx(X[mates[:, 0]], X[mates[:, 1]], rng, lo, hi), rng, lo, hi)
         FY, CVY = _evaluate(problem, Y, M)
-        if (CV is None) != (CVY is None) or (CV is not None and CVY.shape[1] != CV.shape[1]):
+        if (CV is None) != (CVY is None) or (CV is not None and CVY is not None
+                                             and CVY.shape[1] != CV.shape[1]):
             raise ValueError("the problem returned constraint violations for some populations "
                              "and not for others, or with different numbers of columns")
         z = ornavi(FY, old_idealPoint=z)
         for i in rng.permutation(N):
             nb = B[i]
             w = W[nb]
-            if CV is None:
+            if CV is None or CVY is None:
                 # one child against T weight vectors, and the T neighbours against their own
                 better = aggregate(FY[i:i + 1], w, z)[:, 0] <= aggregate(F[nb], w, z)[:, 0]
             else:
@@ -508,7 +509,8 @@ def _gray_decode(Chrom: NDArray[Any], bits: int, lb: Array, ub: Array) -> Array:
     gray = Chrom.reshape(N, len(lb), bits)
     binary = np.bitwise_xor.accumulate(gray, axis=2)
     code = binary @ (2 ** np.arange(bits - 1, -1, -1, dtype=np.int64))
-    return lb + code * (ub - lb) / (2 ** bits - 1)
+    X: Array = lb + code * (ub - lb) / (2 ** bits - 1)
+    return X
 
 
 def _two_point_crossover(A: NDArray[Any], B: NDArray[Any], rng: np.random.Generator) -> NDArray[Any]:
