@@ -6,7 +6,7 @@
 
 Each takes the problem as a function of a whole population (one row per individual), a seed that
 makes the run reproducible without touching the caller's ``np.random`` state, and a callback for
-progress; each returns a :class:`Result`.  ``igd``, ``simplex_lattice`` and ``tour_length`` are
+progress; each returns a ``Result``.  ``igd``, ``simplex_lattice`` and ``tour_length`` are
 the helpers they use that a caller may want too.
 
 Constraints are given as a violation matrix CV, one row per individual and one column per
@@ -225,7 +225,8 @@ def moead(problem: Callable[[Array], Evaluation], lb: ArrayLike, ub: ArrayLike, 
         problem: ``problem(X)`` takes an (N, n_var) ``float64`` array, one candidate per row, and
             returns F, an (N, M) array of objective values (all minimised), or a pair ``(F, CV)``
             with CV an (N, k) array of constraint violations (positive entries violated).
-        lb, ub: 1-D lower and upper bounds of the n_var variables (any finite box, lb < ub).
+        lb: 1-D lower bounds of the n_var variables (any finite box).
+        ub: 1-D upper bounds, each above its lower bound.
         n_weights: about how many weight vectors (the population size): the simplex lattice
             whose size is closest to it for M objectives (100 gives 100 for M = 2, 105 for
             M = 3).  Default 100.  Without ``weights``, ``problem`` is called once more, on the
@@ -244,8 +245,8 @@ def moead(problem: Callable[[Array], Evaluation], lb: ArrayLike, ub: ArrayLike, 
             stop.
 
     Returns:
-        A :class:`Result`: X, F, CV of the final population (one individual per weight vector)
-        and its history (``"ideal"``, ``"feasible"``).
+        A ``Result``: X, F, CV of the final population (one individual per weight vector)
+            and its history (``"ideal"``, ``"feasible"``).
 
     Raises:
         ValueError: bounds, weights, T, counts or seed that cannot be used, or a problem whose
@@ -255,7 +256,7 @@ def moead(problem: Callable[[Array], Evaluation], lb: ArrayLike, ub: ArrayLike, 
     below every penalised value and the Tchebycheff aggregation keeps the feasibility rule's
     order (PBI is not monotone, so with ``pbi=True`` that order is not guaranteed).
 
-    Example:
+    Examples:
         >>> def constr(X):                  # f1 = x1, f2 = (1 + x2) / x1, two constraints
         ...     x1, x2 = X[:, 0], X[:, 1]
         ...     CV = np.column_stack((6 - x2 - 9 * x1, 1 + x2 - 9 * x1))  # 9x1 + x2 >= 6, 9x1 - x2 >= 1
@@ -413,14 +414,14 @@ def permutation_ga(problem: ArrayLike | Callable[[NDArray[np.int32]], ArrayLike]
             stop.
 
     Returns:
-        A :class:`Result` whose X holds the final population, best first (``X[0]`` is the best
-        order found, F[0, 0] its cost), CV ``None``, and history ``"best"``.
+        A ``Result`` whose X holds the final population, best first (``X[0]`` is the best
+            order found, F[0, 0] its cost), CV ``None``, and history ``"best"``.
 
     Raises:
         ValueError: a matrix that is not square and symmetric, a missing or too small n,
             counts or probabilities out of range.
 
-    Example:
+    Examples:
         >>> xy = np.random.default_rng(0).random((30, 2))
         >>> D = np.sqrt(((xy[:, None] - xy[None]) ** 2).sum(axis=2))
         >>> res = permutation_ga(D, generations=20, seed=1)
@@ -535,8 +536,9 @@ def gray_ga(problem: Callable[[Array], Evaluation], lb: ArrayLike, ub: ArrayLike
         problem: ``problem(X)`` takes an (N, n_var) ``float64`` array and returns N objective
             values (shape (N,) or (N, 1)), or a pair ``(f, CV)`` with CV an (N, k) array of
             constraint violations (positive entries violated).
-        lb, ub: 1-D lower and upper bounds of the n_var variables (finite, lb < ub); each
-            variable takes 2**bits evenly spaced values, both bounds included.
+        lb: 1-D lower bounds of the n_var variables (finite).
+        ub: 1-D upper bounds, each above its lower bound; each variable takes 2**bits evenly
+            spaced values from lb to ub, both included.
         bits: digits per variable, 1 to 31.
         pop_size: population size (at least 2).
         generations: how many populations are evaluated (the first is the initial one).
@@ -547,14 +549,14 @@ def gray_ga(problem: Callable[[Array], Evaluation], lb: ArrayLike, ub: ArrayLike
             ``True`` to stop.
 
     Returns:
-        A :class:`Result` whose X, F, CV hold the last population, best first (``X[0]`` the best
-        solution, ``F[0, 0]`` its value), and history ``"best"``, ``"violation"``, ``"feasible"``.
+        A ``Result`` whose X, F, CV hold the last population, best first (``X[0]`` the best
+            solution, ``F[0, 0]`` its value), and history ``"best"``, ``"violation"``, ``"feasible"``.
 
     Raises:
         ValueError: bounds, counts or seed that cannot be used, or a problem whose result has
             the wrong shape.
 
-    Example:
+    Examples:
         >>> def problem(X):
         ...     return (X ** 2).sum(axis=1), X[:, 0] + X[:, 1] - 1   # x1 + x2 <= 1
         >>> res = gray_ga(problem, [-5, -5], [5, 5], generations=100, seed=1)

@@ -5,7 +5,7 @@ def build() -> None:
     Raises:
         TypeError: any argument.
 
-    Example:
+    Examples:
         >>> build() is None
         True
     """

@@ -37,7 +37,7 @@ def druvik(
 
     Returns:
         An (N, 1) float64 column (K rows with a one-row ObjV); the 1-D ideal point when
-        ``idealPoint`` is ``None``.
+            ``idealPoint`` is ``None``.
 
     Raises:
         RuntimeError: ``error in druvik: ...`` (English, then Chinese) when ObjV or weights is
@@ -55,7 +55,7 @@ def druvik(
         stays the row's value, a NaN in a later column is passed over.  With zero objectives
         (M = 0 and a 0-length idealPoint) every row gives 0.0.
 
-    Example:
+    Examples:
         >>> ObjV = np.array([[1.0, 4.0], [3.0, 2.0]])
         >>> weights = np.array([[0.5, 0.5], [0.9, 0.1]])
         >>> druvik(ObjV, weights, np.array([1.0, 2.0]))

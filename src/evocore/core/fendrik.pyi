@@ -27,7 +27,7 @@ def fendrik(
 
     Returns:
         The (N, 1) float64 column of merged values; with ``return_count=True`` the tuple
-        (column, count), count a Python int.
+            (column, count), count a Python int.
 
     Raises:
         RuntimeError: ``error in fendrik: ...`` when Parallel is not None/True/False, CV is
@@ -41,7 +41,7 @@ def fendrik(
         Comparisons are strict and a NaN takes no part: a NaN entry adds nothing, and a row
         whose sum or threshold is NaN is not counted.
 
-    Example:
+    Examples:
         >>> CV = np.array([[0.5, -1.0], [0.0, 0.0], [2.0, 3.0]])
         >>> fendrik(CV, return_count=True)
         (array([[0.5],

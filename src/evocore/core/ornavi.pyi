@@ -29,8 +29,8 @@ def ornavi(
 
     Returns:
         A new 1-D float64 array of M coordinates.  Without ``old_idealPoint`` it equals
-        ``np.min(working matrix, 0)`` bit for bit (``np.max`` with ``reverse``): a NaN in a
-        column gives NaN, and of +0.0 and -0.0 the later row's is kept.
+            ``np.min(working matrix, 0)`` bit for bit (``np.max`` with ``reverse``): a NaN in a
+            column gives NaN, and of +0.0 and -0.0 the later row's is kept.
 
     Raises:
         RuntimeError: ``error in ornavi: ...`` when reverse is not None/True/False, ObjV is not
@@ -40,7 +40,7 @@ def ornavi(
         MemoryError: the feasibility rule's scratch vector cannot be allocated.
         ValueError: from NumPy, for an ObjV without rows.
 
-    Example:
+    Examples:
         >>> ObjV = np.array([[1.0, 5.0], [2.0, 3.0]])
         >>> ornavi(ObjV)
         array([1., 3.])

@@ -31,7 +31,7 @@ def polvane(
         IndexError: an A or B that is not 2-D.
         AttributeError: an A or B that is not an array (a list).
 
-    Example:
+    Examples:
         >>> A = np.array([[0, 0, 0], [1, 2, 2]])
         >>> polvane(A, np.array([[0.0, 0.0, 0.0]]))
         array([[0.],

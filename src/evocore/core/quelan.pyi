@@ -39,7 +39,7 @@ def quelan(
 
     Returns:
         An (N, 1) float64 column (K rows with a one-row ObjV); the 1-D ideal point when
-        ``idealPoint`` is ``None``.
+            ``idealPoint`` is ``None``.
 
     Raises:
         RuntimeError: ``error in quelan: ...`` when Parallel is not None/True/False, Theta is
@@ -55,7 +55,7 @@ def quelan(
         NaN; so does every row with zero objectives.  d1 keeps its sign (a row below the ideal
         point along the weights gives a negative d1).
 
-    Example:
+    Examples:
         >>> ObjV = np.array([[1.0, 4.0], [3.0, 2.0]])
         >>> weights = np.array([[0.5, 0.5], [0.9, 0.1]])
         >>> quelan(ObjV, weights, np.array([1.0, 2.0]))

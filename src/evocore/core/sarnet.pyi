@@ -28,8 +28,8 @@ def sarnet(
 
     Returns:
         A new int32 matrix of children.  With fewer than 2 rows (or one column and
-        ``Half_N=False``) OldChrom itself is returned, converted to C-ordered int32 when
-        needed, and nothing is drawn.
+            ``Half_N=False``) OldChrom itself is returned, converted to C-ordered int32 when
+            needed, and nothing is drawn.
 
     Raises:
         RuntimeError: ``error in sarnet: ...`` when Parallel is not None/True/False, a row
@@ -43,7 +43,7 @@ def sarnet(
         Each call takes one value from NumPy's global generator and draws from a generator of
         its own seeded with it, so ``np.random.seed(s)`` makes calls reproducible.
 
-    Example:
+    Examples:
         >>> np.random.seed(1)
         >>> sarnet(np.array([[0, 1, 2, 3], [3, 2, 1, 0]]), 1.0)
         array([[1, 0, 2, 3],

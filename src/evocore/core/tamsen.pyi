@@ -36,7 +36,7 @@ def tamsen(
         ``np.random.seed(s)`` makes calls reproducible and nothing else is disturbed.  Bounds
         are not checked: ub below lb draws from [lb, 2 lb - ub).
 
-    Example:
+    Examples:
         >>> np.random.seed(1)
         >>> Chrom = tamsen(4, np.array([[0.0, 1.0], [10.0, 3.0], [0.0, 1.0]]))
         >>> Chrom.shape, Chrom.dtype.name, bool(np.isin(Chrom[:, 1], [1, 2, 3]).all())

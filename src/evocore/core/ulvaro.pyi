@@ -24,7 +24,7 @@ def ulvaro(
 
     Returns:
         A new (N, 1) float64 column in [0, 1]; all ones when every value is equal.  The worst
-        row gets -0.0 when k is an odd integer (0.0 == -0.0).
+            row gets -0.0 when k is an odd integer (0.0 == -0.0).
 
     Raises:
         RuntimeError: ``error in ulvaro: ...`` when ObjV is not an (N, 1) ndarray, maxormins is
@@ -33,7 +33,7 @@ def ulvaro(
             rows, in that order.
         MemoryError: the feasibility rule's scratch vector cannot be allocated.
 
-    Example:
+    Examples:
         >>> ulvaro(np.array([[1.0], [3.0], [2.0]]), k=2)
         array([[1.  ],
                [0.  ],

@@ -37,7 +37,7 @@ def velkor(
         segment of zeros.  The digits are written 8 at a time on processors with AVX2 and 4 at
         a time otherwise, with the same bytes.
 
-    Example:
+    Examples:
         >>> FieldD = np.array([[4], [0], [10], [1], [0], [1], [1], [0]])   # 4 Gray digits on [0, 10]
         >>> velkor(np.array([[5.0], [10.0]]), FieldD)
         array([[0, 1, 0, 0],
