@@ -85,3 +85,44 @@ def test_the_type_checker_accepts_what_the_functions_accept(tmp_path):
     errors = re.findall(r"^typed\.py:(\d+): error: .*\[([a-z-]+)\]$", run.stdout, re.M)
     assert sorted(set(errors)) == [(str(first + k), code) for k, code in
                                    enumerate(MISTAKES.values())], run.stdout
+
+
+def test_evocore_dask_without_dask_says_what_to_install(python):
+    run = python("import sys; sys.modules['dask'] = None; import evocore.dask")
+    assert run.returncode == 1
+    assert run.stderr.splitlines()[-1] == ("ModuleNotFoundError: evocore.dask needs Dask (dask is "
+                                           "missing): pip install 'evocore[dask]'")
+
+
+def markdown_files():
+    return [CHECKOUT / "README.md", CHECKOUT / "CHANGELOG.md", *sorted(CHECKOUT.glob("docs/*.md"))]
+
+
+def code_blocks(text, language):
+    return re.findall(rf"^```{language}\n(.*?)^```", text, re.M | re.S)
+
+
+@pytest.mark.skipif(importlib.util.find_spec("markdown_it") is None,
+                    reason="markdown-it-py is not installed")
+@pytest.mark.parametrize("path", markdown_files(), ids=lambda p: p.name)
+def test_every_table_renders_as_a_table(path):
+    from markdown_it import MarkdownIt
+
+    text = path.read_text()
+    prose = re.sub(r"^```.*?^```", "", text, flags=re.M | re.S)
+    rows = [line for line in prose.splitlines()
+            if line.startswith("|") and not re.fullmatch(r"[|\s:-]+", line)]
+    html = MarkdownIt("commonmark").enable("table").render(text)
+    assert html.count("<tr>") == len(rows)
+
+
+def test_the_examples_of_the_readme_and_the_algorithms_page_run(capsys):
+    readme = (CHECKOUT / "README.md").read_text()
+    example = re.search(r"\[start:example\].*?```python\n(.*?)```", readme, re.S).group(1)
+    page = (CHECKOUT / "docs" / "algorithms.md").read_text()
+    assert example.count("\n") < 15
+    namespace = {}
+    for block in (example, *code_blocks(page, "python")):
+        exec(compile(block, "example", "exec"), namespace)
+    assert capsys.readouterr().out.startswith("(100, 2) True\n")
+    assert namespace["X"].shape == (50, 2) and (namespace["result"].CV <= 0).all()
