@@ -8,7 +8,6 @@ import inspect
 import re
 import subprocess
 import sys
-import textwrap
 from pathlib import Path
 
 import numpy as np

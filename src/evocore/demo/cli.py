@@ -12,7 +12,6 @@ stops with one line and status 130.
 
 import argparse
 import json
-import os
 import subprocess
 import sys
 import tempfile
