@@ -1,12 +1,11 @@
 """The worked examples: python -m evocore end to end, and the routines they report with."""
 
-import ast
-import inspect
 import json
 import math
-import os
+import signal
 import subprocess
 import sys
+import time
 from pathlib import Path
 
 import numpy as np
@@ -20,6 +19,7 @@ missing = [name for name in OPERATORS if name not in evocore._MODULES]
 pytestmark = pytest.mark.skipif(bool(missing), reason=f"operators not built: {missing}")
 
 if not missing:
+    from evocore import algorithms
     from evocore.demo import cli, constrained, moead, tsp
 
 try:
@@ -36,6 +36,9 @@ def test_quick_demo_writes_its_pictures(tmp_path):
     run = subprocess.run([sys.executable, "-m", "evocore", "--quick", "--out", str(out)],
                          cwd=tmp_path, capture_output=True, text=True, timeout=300)
     assert run.returncode == 0, run.stderr
+    assert run.stdout.startswith(f"evocore {evocore.__version__}, seed 1, quick run: MOEA/D on "
+                                 "ZDT1, DTLZ2 and CTP1; a permutation GA on gr17 and berlin52; "
+                                 "a Gray-coded GA on G04\n")
     for name in cli.QUICK:
         assert f"\n{name}: " in run.stdout
     assert "feasible individuals per generation" in run.stdout
@@ -47,18 +50,6 @@ def test_quick_demo_writes_its_pictures(tmp_path):
         assert "pip install 'evocore[demo]'" in run.stdout
 
 
-def test_unknown_problem_is_refused(tmp_path):
-    with pytest.raises(SystemExit, match="unknown problem nope"):
-        cli.main(["--problem", "zdt1,nope", "--out", str(tmp_path)])
-
-
-@pytest.mark.parametrize("problem,pbi", [("zdt1", False), ("zdt1", True), ("dtlz2", True)])
-def test_moead_is_reproducible(problem, pbi):
-    first = moead.run(problem, seed=3, pbi=pbi, generations=3)
-    again = moead.run(problem, seed=3, pbi=pbi, generations=3)
-    assert np.array_equal(first[0], again[0]) and first[2] == again[2]
-
-
 @pytest.mark.parametrize("F,front,expected", [
     ([[0.0, 1.0], [1.0, 0.0]], [[0.0, 1.0], [1.0, 0.0]], 0.0),
     ([[0.0, 1.0]], [[0.0, 1.0], [1.0, 0.0]], math.sqrt(2.0) / 2),
@@ -66,7 +57,7 @@ def test_moead_is_reproducible(problem, pbi):
     ([[1.0, 1.0, 1.0], [0.0, 0.0, 0.0]], [[1.0, 1.0, 2.0]], 1.0),
 ])
 def test_igd(F, front, expected):
-    assert moead.igd(np.array(F), np.array(front)) == pytest.approx(expected, rel=1e-15)
+    assert algorithms.igd(np.array(F), np.array(front)) == pytest.approx(expected, rel=1e-15)
 
 
 def test_true_fronts_and_weights():
@@ -74,7 +65,7 @@ def test_true_fronts_and_weights():
     assert np.allclose(f[:, 1], 1.0 - np.sqrt(f[:, 0])) and f[0].tolist() == [0.0, 1.0]
     assert np.allclose(np.linalg.norm(moead.dtlz2_front(10), axis=1), 1.0)
     for M, H, count in ((2, 99, 100), (3, 12, 91)):
-        W = moead.simplex_lattice(M, H)
+        W = algorithms.simplex_lattice(M, H)
         assert W.shape == (count, M) and np.allclose(W.sum(axis=1), 1.0)
         assert len(np.unique(W, axis=0)) == count
     X = np.random.default_rng(0).random((50, 30))
@@ -86,13 +77,29 @@ def test_true_fronts_and_weights():
     assert np.allclose(np.linalg.norm(moead.dtlz2(X), axis=1), 1.0)
 
 
-def test_variation_stays_in_bounds():
+def test_ctp1_front_lies_on_the_feasible_boundary():
+    front = moead.ctp1_front(50)
+    X = np.zeros((50, 5))
+    X[:, 0] = front[:, 0]                    # g = 1
+    F, CV = moead.ctp1(X)
+    assert np.allclose(F[:, 1], np.exp(-front[:, 0]))
+    # the front's f2 satisfies both constraints, and one of them (or g = 1) holds with equality
+    slack = front[:, 1:] - moead.CTP1_A * np.exp(-np.outer(front[:, 0], moead.CTP1_B))
+    assert (slack >= 0).all() and np.allclose(np.minimum(slack.min(axis=1),
+                                                         front[:, 1] - F[:, 1]), 0.0)
+    assert (CV[front[:, 0] > 0.5].max(axis=1) > 0).all()   # the unconstrained front is cut off
+
+
+@pytest.mark.parametrize("lb,ub", [(0.0, 1.0), (-5.0, 20.0)])
+def test_variation_stays_in_bounds(lb, ub):
     rng = np.random.default_rng(1)
-    P = rng.random((200, 30))
-    P[:10] = 0.0
-    P[10:20] = 1.0
-    child = moead.polynomial_mutation(moead.sbx(P, P[::-1], rng), rng)
-    assert child.shape == P.shape and child.min() >= 0.0 and child.max() <= 1.0
+    lo, hi = np.full(30, lb), np.full(30, ub)
+    P = lo + rng.random((200, 30)) * (hi - lo)
+    P[:10] = lb
+    P[10:20] = ub
+    child = algorithms._polynomial_mutation(algorithms._sbx(P, P[::-1], rng, lo, hi), rng, lo, hi)
+    assert child.shape == P.shape and child.min() >= lb and child.max() <= ub
+    assert np.unique(child).size > 100
 
 
 SQUARE = np.array([[0.0, 0.0], [10.0, 0.0], [10.0, 10.0], [0.0, 10.0]])
@@ -105,7 +112,7 @@ SQUARE = np.array([[0.0, 0.0], [10.0, 0.0], [10.0, 10.0], [0.0, 10.0]])
 ])
 def test_tour_length(tour, length):
     D = tsp.euc_2d(SQUARE)
-    assert np.array_equal(tsp.tour_length(D, tour), length)
+    assert np.array_equal(algorithms.tour_length(D, tour), length)
 
 
 def test_euc_2d_rounds_to_the_nearest_integer():
@@ -117,15 +124,15 @@ def test_euc_2d_rounds_to_the_nearest_integer():
 @pytest.mark.parametrize("near", [None, 2])
 def test_two_opt_uncrosses(near):
     D = tsp.euc_2d(SQUARE)
-    lists = None if near is None else tsp.neighbours(D, near)
-    assert tsp.tour_length(D, tsp.two_opt(D, [0, 2, 1, 3], lists)) == 40
+    lists = None if near is None else algorithms._neighbours(D, near)
+    assert algorithms.tour_length(D, algorithms._two_opt(D, [0, 2, 1, 3], lists)) == 40
     rng = np.random.default_rng(5)
     coords = rng.random((40, 2)) * 1000
     D = tsp.euc_2d(coords)
     tours = np.array([rng.permutation(40) for _ in range(6)])
-    better = tsp.two_opt(D, tours, lists if near is None else tsp.neighbours(D, 8))
+    better = algorithms._two_opt(D, tours, lists if near is None else algorithms._neighbours(D, 8))
     assert all(sorted(t) == list(range(40)) for t in better)
-    assert (tsp.tour_length(D, better) < tsp.tour_length(D, tours)).all()
+    assert (algorithms.tour_length(D, better) < algorithms.tour_length(D, tours)).all()
 
 
 @pytest.mark.parametrize("name", tsp.INSTANCES if not missing else [])
@@ -139,13 +146,15 @@ def test_shipped_instances(name):
         doc = json.loads((PACKAGE / "demo" / "data" / f"{name}.json").read_text())
         tour = np.array(doc["OptTour"])
         tour -= tour.min()
-        assert tsp.tour_length(D, tour) == optimum
+        assert algorithms.tour_length(D, tour) == optimum
 
 
 def test_tsp_ga_reaches_the_optimum_of_a_small_instance():
     D, _, optimum = tsp.load("gr17")
-    tour, length, _ = tsp.ga(D, pop_size=10, generations=20, seed=2, optimum=optimum)
-    assert sorted(tour) == list(range(17)) and length == tsp.tour_length(D, tour) == optimum
+    result = algorithms.permutation_ga(D, pop_size=10, generations=20, seed=2, target=optimum)
+    tour = result.X[0]
+    assert sorted(tour) == list(range(17))
+    assert result.F[0, 0] == algorithms.tour_length(D, tour) == optimum
 
 
 def test_embedding_keeps_plane_distances():
@@ -161,7 +170,7 @@ def test_embedding_keeps_plane_distances():
     ([[0, 1, 1, 1, 0, 1]], 3, [0.0, -7.0], [7.0, 0.0], [[2.0, -1.0]]),   # 2, then 6
 ])
 def test_gray_decode(chrom, bits, lb, ub, expected):
-    got = constrained.gray_decode(np.array(chrom, dtype=np.int32), bits, np.array(lb),
+    got = algorithms._gray_decode(np.array(chrom, dtype=np.int32), bits, np.array(lb),
                                   np.array(ub))
     assert np.allclose(got, expected, rtol=0, atol=1e-12)
 
@@ -174,7 +183,7 @@ def test_gray_decode_inverts_velkor():
     FieldD = np.vstack((np.full(n, bits), lb, ub, np.ones(n), np.zeros(n), np.ones(n),
                         np.ones(n), np.ones(n)))            # discrete: rounded, exact codes
     Chrom = evocore.velkor(X, FieldD)
-    assert np.allclose(constrained.gray_decode(Chrom, bits, lb, ub), X, rtol=0, atol=1e-9)
+    assert np.allclose(algorithms._gray_decode(Chrom, bits, lb, ub), X, rtol=0, atol=1e-9)
 
 
 def test_g04_at_the_best_known_point():
@@ -185,11 +194,13 @@ def test_g04_at_the_best_known_point():
 
 
 def test_constrained_history_counts_feasible():
-    x, f, violation, history = constrained.ga(pop_size=20, generations=15, seed=4)
-    assert len(history) == 15 and all(0 <= count <= 20 for _, count in history)
-    best = [b for b, _ in history]
-    assert best[-1] == f and violation == 0.0      # elitism on the feasible best
-    assert (constrained.LB <= x).all() and (x <= constrained.UB).all()
+    result = constrained.run(generations=15, seed=4)
+    counts = result.history["feasible"]
+    assert len(counts) == 15 and (counts >= 0).all() and (counts <= 100).all()
+    assert counts[-1] == (result.CV.max(axis=1) <= 0).sum()
+    assert result.history["best"][-1] == result.F[0, 0] and result.history["violation"][-1] == 0
+    X = result.X
+    assert (constrained.LB <= X).all() and (X <= constrained.UB).all()
 
 
 def test_read_tsplib():
@@ -205,60 +216,82 @@ def test_read_tsplib():
 def test_double_bridge_keeps_the_cities():
     rng = np.random.default_rng(0)
     tour = rng.permutation(30)
-    kicked = tsp.double_bridge(tour, rng)
+    kicked = algorithms._double_bridge(tour, rng)
     assert sorted(kicked) == list(range(30)) and not np.array_equal(kicked, tour)
 
 
 def test_plain_progress_lines(capsys):
-    progress = cli.Progress("zdt1", 10)         # the tests' output is not a terminal
-    for gen in range(10):
-        progress(gen, f"at {gen}")
-    progress.close()
+    with cli.Progress("zdt1", 10) as progress:   # the tests' output is not a terminal
+        for gen in range(1, 11):
+            progress(gen, f"at {gen}")
     lines = capsys.readouterr().out.splitlines()
-    assert lines[0] == "  zdt1: generation 1/10  at 0"
-    assert lines[-1] == "  zdt1: generation 10/10  at 9" and len(lines) == 6
+    assert lines[0] == "  zdt1: generation 1/10  at 1"
+    assert lines[-1] == "  zdt1: generation 10/10  at 10" and len(lines) == 6
 
 
-def test_bench_writes_table_and_chart(tmp_path, monkeypatch, capsys):
+def test_bench_passes_its_arguments_on_and_draws_the_chart(tmp_path, monkeypatch):
     runner = tmp_path / "run.py"
     runner.write_text(
         "import json, sys\n"
         "path = sys.argv[sys.argv.index('--json') + 1]\n"
-        "json.dump([{'case': 'a', 'ratio': 2.0}, {'case': 'b', 'ratio': 0.5},\n"
+        "json.dump([{'case': ' '.join(sys.argv[1:-2]), 'ratio': 2.0}, {'case': 'b', 'ratio': 0.5},\n"
         "           {'case': 'c', 'skipped': 'not built'}], open(path, 'w'))\n")
     monkeypatch.setattr(cli, "find_runner", lambda: runner)
     out = tmp_path / "out"
-    assert cli.main(["bench", "--quick", "--out", str(out)]) == 0
-    assert len(json.loads((out / "bench.json").read_text())) == 3
+    assert cli.main(["bench", "--quick", "polvane", "--out", str(out), "sarnet"]) == 0
+    rows = json.loads((out / "bench.json").read_text())
+    assert len(rows) == 3 and rows[0]["case"] == "--quick polvane sarnet"
     assert (out / "bench.png").is_file() == HAVE_MATPLOTLIB
-    monkeypatch.setattr(cli, "find_runner", lambda: None)
-    assert cli.main(["bench", "--out", str(out)]) == 2
-    assert "source checkout" in capsys.readouterr().out
+
+
+def test_problem_names_and_banner():
+    names = cli.problem_names("ZDT1, kroa100,Constrained,zdt1")
+    assert names == ["zdt1", "kroA100", "g04"]
+    args = cli.argparse.Namespace(seed=7, quick=False)
+    assert cli.banner(names + ["ctp1"], args) == (
+        "evocore 2.7.0, seed 7: MOEA/D on ZDT1 and CTP1; a permutation GA on kroA100; "
+        "a Gray-coded GA on G04").replace("2.7.0", evocore.__version__)
+
+
+@pytest.mark.parametrize("args,status,line", [
+    (["--seed", "-5"], 2, "argument --seed: -5 is outside 0 ... 4294967295"),
+    (["--seed", "4294967296"], 2, "argument --seed: 4294967296 is outside 0 ... 4294967295"),
+    (["--seed", "x"], 2, "argument --seed: not an integer: 'x'"),
+    (["--problem", "zdt1,nope"], 2, "argument --problem: unknown problem 'nope'; choose from moead"),
+    (["--problem", ""], 2, "argument --problem: an empty problem name; choose from moead"),
+    (["--frobnicate"], 2, "unrecognized arguments: --frobnicate"),
+    (["--quick", "bench"], 2, "bench comes first, its arguments after it"),
+    (["--out", "{tmp}/file"], 1, "--out {tmp}/file: a file of that name is in the way"),
+    (["--out", "{tmp}/file/sub"], 1, "--out {tmp}/file/sub: cannot write there (Not a directory)"),
+    (["--out", "/sys/evocore-demo"], 1, "--out /sys/evocore-demo: cannot write there"),
+    (["bench", "--out", "{tmp}/file"], 1, "--out {tmp}/file: a file of that name is in the way"),
+])
+def test_mistakes_are_one_line_before_any_work(args, status, line, tmp_path, capsys, monkeypatch):
+    (tmp_path / "file").write_text("")
+    monkeypatch.setattr(cli, "pyplot", lambda: object())   # pictures asked for: --out is checked
+    for runner in ("run_moead", "run_tsp", "run_constrained", "run_child"):
+        monkeypatch.setattr(cli, runner, lambda *a: pytest.fail("work began"))
+    monkeypatch.setattr(cli, "find_runner", lambda: tmp_path / "run.py")
+    assert cli.main([a.format(tmp=tmp_path) for a in args]) == status
+    captured = capsys.readouterr()
+    assert captured.out == ""
+    assert captured.err.startswith(f"python -m evocore: {line.format(tmp=tmp_path)}")
+    assert captured.err.count("\n") == 1
+
+
+@pytest.mark.parametrize("command", [[], ["bench"]])
+def test_interrupt_is_one_line_and_status_130(command, tmp_path):
+    checkout = Path(__file__).resolve().parents[1]
+    run = subprocess.Popen([sys.executable, "-m", "evocore", *command, "--out", str(tmp_path)],
+                           cwd=checkout, stdout=subprocess.PIPE, stderr=subprocess.PIPE, text=True)
+    run.stdout.readline()                   # the banner: work has begun
+    time.sleep(0.5)
+    run.send_signal(signal.SIGINT)
+    _, err = run.communicate(timeout=60)
+    assert run.returncode == 130 and err == "python -m evocore: interrupted\n"
 
 
 def test_bench_runner_is_found_from_a_checkout(monkeypatch):
     checkout = Path(__file__).resolve().parents[1]
     monkeypatch.chdir(checkout / "tests")
     assert cli.find_runner() == checkout / "bench" / "run.py"
-
-
-# ---- type stubs ----------------------------------------------------------------------------
-
-def stub_parameters(name):
-    tree = ast.parse((PACKAGE / "core" / f"{name}.pyi").read_text())
-    fn = next(n for n in tree.body if isinstance(n, ast.FunctionDef))   # the first overload
-    args = fn.args.args + fn.args.kwonlyargs
-    defaults = [None] * (len(fn.args.args) - len(fn.args.defaults)) + fn.args.defaults
-    defaults += fn.args.kw_defaults
-    return [(a.arg, inspect.Parameter.empty if d is None else ast.literal_eval(d))
-            for a, d in zip(args, defaults)]
-
-
-@pytest.mark.parametrize("name", [*OPERATORS, "build"])
-def test_stubs_match_the_functions(name):
-    function = getattr(evocore, name)
-    actual = [(p.name, p.default) for p in inspect.signature(function).parameters.values()]
-    assert stub_parameters(name) == actual
-    assert f"from evocore.core.{name} import {name} as {name}" in (
-        PACKAGE / "__init__.pyi").read_text()
-    assert (PACKAGE / "py.typed").is_file()

@@ -29,8 +29,12 @@ The ``Parallel`` argument is accepted for the signature's sake; each chunk runs 
 kernel's serial or parallel form as asked (the bits are the same).
 """
 
-import dask
-import dask.array as da
+try:
+    import dask
+    import dask.array as da
+except ImportError as error:   # one line that says what to install
+    raise ModuleNotFoundError(f"evocore.dask needs Dask ({error.name} is missing): "
+                              "pip install 'evocore[dask]'", name=error.name) from None
 import numpy as np
 
 from evocore.core._tamsen_rows import _tamsen_rows

@@ -7,4 +7,39 @@ def velkor(
     Phen: NDArray[Any],
     FieldD: NDArray[Any],
     Parallel: bool | None = False,
-) -> NDArray[np.int32]: ...
+) -> NDArray[np.int32]:
+    """Encodes real and integer values as binary or Gray-coded digits: each variable becomes a
+    segment of 0/1 digits (most significant first) of every chromosome row.
+
+    Args:
+        Phen: (N, n) values, one row per individual, one column per variable; any real dtype
+            and layout.
+        FieldD: (8, n) description of the variables, one column each, rows: the segment length
+            in digits (0 to 31); lb; ub; 0 binary / 1 Gray; scale (not read: always linear);
+            1 if lb is in the range (0 excluded); 1 if ub is in the range; 0 continuous /
+            1 integer.  A continuous variable with both bounds included maps
+            ``lb + m (ub - lb) / (2**len - 1)`` to code m (truncating between); an integer
+            variable is rounded to the nearest code.
+        Parallel: ``True`` encodes on the thread team (the same digits).
+
+    Returns:
+        A new (N, sum of lengths) int32 matrix of digits.
+
+    Raises:
+        RuntimeError: ``error in velkor: ...`` when Parallel is not None/True/False, FieldD
+            does not have 8 rows or not n columns, a length is above 31, or a length is
+            negative, in that order.
+        MemoryError: the kernel's tables cannot be allocated.
+
+    Note:
+        Values are not clamped: a code below 0 gives digits 0 and -1, a code of 2**len or more
+        keeps its low digits; NaN, infinity, lb == ub and codes beyond the int32 range give a
+        segment of zeros.  The digits are written 8 at a time on processors with AVX2 and 4 at
+        a time otherwise, with the same bytes.
+
+    Examples:
+        >>> FieldD = np.array([[4], [0], [10], [1], [0], [1], [1], [0]])   # 4 Gray digits on [0, 10]
+        >>> velkor(np.array([[5.0], [10.0]]), FieldD)
+        array([[0, 1, 0, 0],
+               [1, 0, 0, 0]], dtype=int32)
+    """

@@ -1,35 +1,25 @@
-"""A binary-coded GA for a constrained real problem, on evocore.
+"""G04 (Himmelblau's nonlinear problem as used in the constrained-optimisation test suites) by
+the Gray-coded GA of evocore.algorithms: five variables, six inequality constraints, best known
+value -30665.539.
 
-The problem is Himmelblau's nonlinear problem as used in the constrained-optimisation test
-suites (often called G04): five variables, six inequality constraints, best known value
--30665.539.  Each variable is a 20-digit Gray-coded segment of the chromosome.  Every
-generation decodes the chromosomes, evaluates the objective and the constraints, merges the
-constraint violations into one value per individual, turns objective and violation into
-fitness by the feasibility rule (every feasible individual fitter than every infeasible one),
-selects by binary tournament, and applies two-point crossover and bit-flip mutation; the
-fittest individual is always kept.
-
-evocore does the population-level work:
-
-    tamsen   the initial phenotypes, uniform between the bounds
-    velkor   their Gray-coded chromosomes
-    fendrik  the merged violation (sum of the positive constraint values) and the number of
-             feasible individuals, reported every generation
-    ulvaro   fitness from objective and violation
-
-Decoding (Gray to binary to real) and the variation operators are plain NumPy below.  Run it
-with
+The GA (evocore.algorithms.gray_ga) codes each variable as a 20-digit Gray-coded segment
+(tamsen draws the first phenotypes, velkor encodes them); every generation it decodes the
+chromosomes, merges the constraint violations into one value per individual and counts the
+feasible individuals (fendrik), turns objective and violation into fitness by the feasibility
+rule (ulvaro), and applies binary tournaments, two-point crossover and bit-flip mutation,
+always keeping the fittest individual.  Run it with
 
     python -m evocore --problem g04
 """
 
 import numpy as np
 
-from evocore import fendrik, tamsen, ulvaro, velkor
+from evocore.algorithms import gray_ga
 
 LB = np.array([78.0, 33.0, 27.0, 27.0, 27.0])
 UB = np.array([102.0, 45.0, 45.0, 45.0, 45.0])
 BEST_KNOWN = -30665.539
+GENERATIONS = 1000
 
 
 def g04(X):
@@ -43,58 +33,8 @@ def g04(X):
     return f[:, None], G
 
 
-def gray_decode(Chrom, bits, lb, ub):
-    """Real values of Gray-coded segments of `bits` digits each (most significant first),
-    spread evenly over [lb, ub] with both bounds included."""
-    N = len(Chrom)
-    gray = Chrom.reshape(N, len(lb), bits)
-    binary = np.bitwise_xor.accumulate(gray, axis=2)
-    code = binary @ (2 ** np.arange(bits - 1, -1, -1, dtype=np.int64))
-    return lb + code * (ub - lb) / (2 ** bits - 1)
-
-
-def two_point_crossover(A, B, rng):
-    """Each child row takes A outside and B inside two random cut points."""
-    N, L = A.shape
-    cuts = np.sort(rng.integers(0, L + 1, size=(N, 2)), axis=1)
-    col = np.arange(L)
-    inside = (col >= cuts[:, :1]) & (col < cuts[:, 1:])
-    return np.where(inside, B, A)
-
-
-def ga(pop_size=100, generations=1000, bits=20, pc=0.9, seed=1, on_generation=None):
-    """Minimise G04; returns (x, f, violation, history) for the best individual, where history
-    holds (best objective, feasible count) per generation."""
-    rng = np.random.default_rng(seed)
-    np.random.seed(seed)                 # tamsen draws its seed from NumPy's global generator
-    n = len(LB)
-    FieldDR = np.vstack((LB, UB, np.zeros(n)))                    # lb, ub, real
-    FieldD = np.vstack((np.full(n, bits), LB, UB, np.ones(n),     # lens, lb, ub, Gray,
-                        np.zeros(n), np.ones(n), np.ones(n),      # linear, lb and ub in range,
-                        np.zeros(n)))                             # real
-    Chrom = velkor(tamsen(pop_size, FieldDR), FieldD)
-    L = Chrom.shape[1]
-    history = []
-    for gen in range(generations):
-        X = gray_decode(Chrom, bits, LB, UB)
-        f, G = g04(X)
-        violation, feasible = fendrik(G, return_count=True)
-        FitnV = ulvaro(f, violation)[:, 0]
-        elite = int(np.argmax(FitnV))
-        history.append((float(f[elite, 0]), feasible))
-        if on_generation is not None:
-            on_generation(gen, f[elite, 0], violation[elite, 0], feasible)
-        if gen == generations - 1:
-            break
-        # binary tournaments on fitness, crossover, mutation; the elite survives unchanged
-        a, b = rng.integers(pop_size, size=(2, 2, pop_size))
-        mothers = np.where(FitnV[a[0]] >= FitnV[b[0]], a[0], b[0])
-        fathers = np.where(FitnV[a[1]] >= FitnV[b[1]], a[1], b[1])
-        children = Chrom[mothers].copy()
-        cross = rng.random(pop_size) < pc
-        children[cross] = two_point_crossover(Chrom[mothers[cross]], Chrom[fathers[cross]], rng)
-        flip = rng.random(children.shape) < 1.0 / L
-        children ^= flip.astype(children.dtype)
-        children[0] = Chrom[elite]
-        Chrom = children
-    return X[elite], float(f[elite, 0]), float(violation[elite, 0]), history
+def run(seed=1, generations=GENERATIONS, callback=None):
+    """One run of the GA on G04 (100 individuals); returns its Result (X[0], F[0, 0] and CV[0]:
+    the best individual, its value and its constraints)."""
+    return gray_ga(g04, LB, UB, pop_size=100, generations=generations, seed=seed,
+                   callback=callback)

@@ -1,27 +1,18 @@
-"""MOEA/D, the multi-objective evolutionary algorithm based on decomposition, on evocore.
+"""MOEA/D (evocore.algorithms.moead) on three standard two- and three-objective problems.
 
-The population holds one solution per weight vector (sub-problem).  Every generation each
-sub-problem i mates two parents drawn from its neighbourhood (the T sub-problems with the
-nearest weight vectors; with probability 1 - delta from the whole population), the child is
-evaluated, the ideal point is updated, and the child replaces every neighbour of i whose
-aggregated value (Tchebycheff, or penalty-based boundary intersection) it does not worsen.
+    zdt1    2 objectives, 30 variables in [0, 1], Tchebycheff aggregation (druvik)
+    dtlz2   3 objectives, 12 variables in [0, 1], penalty-based boundary intersection (quelan)
+    ctp1    2 objectives, 2 constraints, 5 variables in [0, 1] x [-5, 5]^4, Tchebycheff with
+            the feasibility rule (druvik with CV)
 
-evocore does the population-level work:
+Each has a known Pareto front, against which the result's IGD is measured.  Run it with
 
-    tamsen   the initial population, uniform between the bounds
-    polvane  the distances between weight vectors, from which the neighbourhoods are taken
-    ornavi   the ideal point, merged with the previous one every generation
-    druvik   Tchebycheff aggregation  max_j w_j |f_j - z_j|   (quelan with pbi=True:
-    quelan   d1 + Theta d2, the penalty-based boundary intersection)
-
-Simulated binary crossover and polynomial mutation are plain NumPy below.  Run it with
-
-    python -m evocore --problem zdt1        (or dtlz2, add --pbi for the PBI aggregation)
+    python -m evocore --problem zdt1        (or dtlz2, ctp1; add --pbi for PBI on ZDT1 and CTP1)
 """
 
 import numpy as np
 
-from evocore import druvik, ornavi, polvane, quelan, tamsen
+from evocore.algorithms import igd, moead, simplex_lattice
 
 
 # ---- test problems -------------------------------------------------------------------------
@@ -45,6 +36,22 @@ def dtlz2(X, M=3):
     return F
 
 
+CTP1_A = np.array([0.858, 0.728])
+CTP1_B = np.array([0.541, 0.295])
+
+
+def ctp1(X):
+    """CTP1 with two constraints: f1 = x1, f2 = g exp(-f1 / g), with g the multimodal
+    (Rastrigin-type) function of ZDT4 over x2 ... xn in [-5, 5] (its least value 1 at 0), and
+    f2 >= a_j exp(-b_j f1) for (a, b) = (0.858, 0.541) and (0.728, 0.295).  Returns (F, CV)."""
+    f1 = X[:, 0]
+    rest = X[:, 1:]
+    g = 1.0 + 10.0 * rest.shape[1] + (rest ** 2 - 10.0 * np.cos(4.0 * np.pi * rest)).sum(axis=1)
+    f2 = g * np.exp(-f1 / g)
+    CV = CTP1_A * np.exp(-np.outer(f1, CTP1_B)) - f2[:, None]      # positive: violated
+    return np.column_stack((f1, f2)), CV
+
+
 def zdt1_front(points=10_000):
     f1 = np.linspace(0.0, 1.0, points)
     return np.column_stack((f1, 1.0 - np.sqrt(f1)))
@@ -55,119 +62,31 @@ def dtlz2_front(divisions=100):
     return W / np.linalg.norm(W, axis=1, keepdims=True)
 
 
-# ---- weights, quality ----------------------------------------------------------------------
-
-def simplex_lattice(M, H):
-    """All weight vectors of M components k/H (k = 0 ... H) that add up to 1."""
-    return _compositions(M, H) / H
-
-
-def _compositions(M, H):
-    if M == 1:
-        return np.array([[H]])
-    return np.vstack([np.column_stack((np.full(len(rest), k), rest))
-                      for k in range(H + 1) for rest in [_compositions(M - 1, H - k)]])
+def ctp1_front(points=10_000):
+    """At g = 1 the least feasible f2 for each f1 is the largest of exp(-f1) and the two
+    constraint boundaries; all three fall with f1, so the whole curve is Pareto-optimal."""
+    f1 = np.linspace(0.0, 1.0, points)
+    bounds = CTP1_A * np.exp(-np.outer(f1, CTP1_B))
+    return np.column_stack((f1, np.maximum(np.exp(-f1), bounds.max(axis=1))))
 
 
-def igd(F, front):
-    """Inverted generational distance: the mean distance from each point of the true front
-    to the nearest point of F."""
-    D = polvane(np.ascontiguousarray(front, dtype=float), np.ascontiguousarray(F, dtype=float))
-    return float(D.min(axis=1).mean())
-
-
-# ---- variation (NumPy) ---------------------------------------------------------------------
-
-def sbx(P1, P2, rng, eta=20.0, lb=0.0, ub=1.0):
-    """Simulated binary crossover, bounded form, one child per pair: each variable is crossed
-    with probability 1/2 and the child takes either of the two crossed values at random; the
-    variables not crossed come from one parent, chosen per child."""
-    n, d = P1.shape
-    y1, y2 = np.minimum(P1, P2), np.maximum(P1, P2)
-    gap = np.maximum(y2 - y1, 1e-14)
-    u = rng.random((n, d))
-    spread = []
-    for beta in (1.0 + 2.0 * (y1 - lb) / gap, 1.0 + 2.0 * (ub - y2) / gap):
-        alpha = 2.0 - beta ** -(eta + 1.0)
-        spread.append(np.where(u <= 1.0 / alpha, (u * alpha) ** (1.0 / (eta + 1.0)),
-                               (1.0 / (2.0 - u * alpha)) ** (1.0 / (eta + 1.0))))
-    c1 = 0.5 * (y1 + y2 - spread[0] * (y2 - y1))
-    c2 = 0.5 * (y1 + y2 + spread[1] * (y2 - y1))
-    crossed = np.where(rng.random((n, d)) < 0.5, c1, c2)
-    cross = (rng.random((n, d)) < 0.5) & (np.abs(P1 - P2) > 1e-14)
-    parent = np.where(rng.random((n, 1)) < 0.5, P1, P2)
-    return np.clip(np.where(cross, crossed, parent), lb, ub)
-
-
-def polynomial_mutation(X, rng, eta=20.0, lb=0.0, ub=1.0, prob=None):
-    """Polynomial mutation, each variable with probability prob (default 1/number of variables)."""
-    n, d = X.shape
-    prob = 1.0 / d if prob is None else prob
-    mutate = rng.random((n, d)) < prob
-    u = rng.random((n, d))
-    span = ub - lb
-    d1, d2 = (X - lb) / span, (ub - X) / span
-    power = 1.0 / (eta + 1.0)
-    low = 2.0 * u + (1.0 - 2.0 * u) * (1.0 - d1) ** (eta + 1.0)
-    high = 2.0 * (1.0 - u) + 2.0 * (u - 0.5) * (1.0 - d2) ** (eta + 1.0)
-    delta = np.where(u < 0.5, low ** power - 1.0, 1.0 - high ** power)
-    return np.clip(np.where(mutate, X + delta * span, X), lb, ub)
-
-
-# ---- the algorithm -------------------------------------------------------------------------
-
-def moead(problem, n_var, weights, generations, T=15, delta=0.9, pbi=False, seed=1,
-          on_generation=None):
-    """Minimise problem(X) -> F over [0, 1]^n_var; returns (X, F) of the final population.
-
-    weights: one weight vector per sub-problem (rows); T: neighbourhood size; delta: the
-    probability of mating inside the neighbourhood; on_generation(gen, F): called after
-    every generation (progress reports).
-    """
-    rng = np.random.default_rng(seed)
-    np.random.seed(seed)                 # tamsen draws its seed from NumPy's global generator
-    N = len(weights)
-    W = np.maximum(weights, 1e-6)        # a zero weight would ignore its objective altogether
-    aggregate = quelan if pbi else druvik
-
-    FieldDR = np.vstack((np.zeros(n_var), np.ones(n_var), np.zeros(n_var)))   # lb, ub, real
-    X = tamsen(N, FieldDR)
-    F = problem(X)
-    B = np.argsort(polvane(weights, weights), axis=1, kind="stable")[:, :T]
-    z = ornavi(F)
-
-    for gen in range(generations):
-        local = rng.random(N) < delta
-        mates = np.where(local[:, None], B[np.arange(N)[:, None], rng.integers(T, size=(N, 2))],
-                         rng.integers(N, size=(N, 2)))
-        Y = polynomial_mutation(sbx(X[mates[:, 0]], X[mates[:, 1]], rng), rng)
-        FY = problem(Y)
-        z = ornavi(FY, old_idealPoint=z)
-        for i in rng.permutation(N):
-            nb = B[i]
-            w = W[nb]
-            # one child against T weight vectors, and the T neighbours against their own
-            better = aggregate(FY[i:i + 1], w, z)[:, 0] <= aggregate(F[nb], w, z)[:, 0]
-            X[nb[better]] = Y[i]
-            F[nb[better]] = FY[i]
-        if on_generation is not None:
-            on_generation(gen, F)
-    return X, F
-
+# ---- the runs ------------------------------------------------------------------------------
 
 PROBLEMS = {
-    # name: (objective function, variables, weight-lattice divisions, generations, true front)
-    "zdt1": (zdt1, 30, 99, 300, zdt1_front),
-    "dtlz2": (dtlz2, 12, 12, 300, dtlz2_front),
+    # name: (objective function, lower and upper bounds, weight vectors, PBI, true front)
+    "zdt1": (zdt1, np.zeros(30), np.ones(30), 100, False, zdt1_front),
+    "dtlz2": (dtlz2, np.zeros(12), np.ones(12), 91, True, dtlz2_front),
+    "ctp1": (ctp1, np.r_[0.0, np.full(4, -5.0)], np.r_[1.0, np.full(4, 5.0)], 100, False,
+             ctp1_front),
 }
+GENERATIONS = 300
 
 
-def run(name, seed=1, pbi=False, generations=None, on_generation=None):
-    """One run of a named problem; returns (F, front, igd)."""
-    problem, n_var, H, default_generations, front = PROBLEMS[name]
-    F0 = problem(np.full((1, n_var), 0.5))
-    weights = simplex_lattice(F0.shape[1], H)          # zdt1: 100 vectors, dtlz2: 91
-    _, F = moead(problem, n_var, weights, generations or default_generations, pbi=pbi,
-                 seed=seed, on_generation=on_generation)
+def run(name, seed=1, pbi=False, generations=GENERATIONS, callback=None):
+    """One run of a named problem (PBI where the problem asks for it, or with pbi=True);
+    returns (result, front, IGD of result.F against the front)."""
+    problem, lb, ub, n_weights, problem_pbi, front = PROBLEMS[name]
+    result = moead(problem, lb, ub, n_weights=n_weights, generations=generations,
+                   pbi=pbi or problem_pbi, T=15, seed=seed, callback=callback)
     ref = front()
-    return F, ref, igd(F, ref)
+    return result, ref, igd(result.F, ref)
