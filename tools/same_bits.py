@@ -6,12 +6,12 @@
 Each interpreter runs, with its own build, every benchmark case once (bench/run.py, full sizes)
 and the test suite with every evocore function wrapped so that it records what each call gives:
 the bytes, shape and element type of every array, the value of every other result, or the class
-and text of the exception raised.  The two records must be equal, test by test (the calls a test
-makes from several threads are compared as a multiset).  The wrapped functions are no longer
-built-in functions, so the tests of the functions' own form fail in these runs; that changes
-nothing here, as long as both builds make the same calls.  NumPy's global generator is seeded
-before each test and each benchmark case, and hypothesis draws from a fixed seed, so that every
-random input is the same in both runs.
+and text of the exception raised.  The two records must agree, test by test: the calls of a test
+are compared as a multiset (a test may call from several threads), and no result may differ.
+The wrapped functions are no longer built-in functions, so the tests of the functions' own form
+fail in these runs; that changes nothing here, as long as both builds make the same calls.
+NumPy's global generator is seeded before each test and each benchmark case, and hypothesis
+draws from a fixed seed, so that the random inputs are the same in both runs.
 """
 
 import collections
@@ -37,7 +37,7 @@ def digest(value):
     def feed(v):
         if isinstance(v, np.ndarray) and v.dtype != object:
             h.update(f"array {v.dtype.str} {v.shape} ".encode())
-            h.update(memoryview(np.ascontiguousarray(v)).cast("B"))
+            h.update(np.ascontiguousarray(v).reshape(-1).view(np.uint8))
         elif isinstance(v, (tuple, list)):
             h.update(f"{type(v).__name__} {len(v)} ".encode())
             for item in v:
@@ -72,7 +72,10 @@ def _recording(name, f):
         result, text = outcome(f, args, kwargs)
         _calls[_test[0]].append(f"{name} {text}")
         if isinstance(result, BaseException):
-            raise result
+            try:
+                raise result
+            finally:
+                del result  # no cycle through this frame, which the traceback holds
         return result
     return recorded
 
@@ -80,6 +83,10 @@ def _recording(name, f):
 def pytest_configure(config):
     if not RECORD:
         return
+    # A test that fails here (one of the functions' form) is not shrunk: its calls are recorded.
+    from hypothesis import Phase, settings
+    settings.register_profile("same_bits", phases=[Phase.explicit, Phase.reuse, Phase.generate], database=None)
+    settings.load_profile("same_bits")
     import evocore
     for name in FUNCTIONS:
         module = importlib.import_module(f"evocore.core.{name}")
@@ -131,29 +138,40 @@ def record_bench(path):
 # ---- the comparison ------------------------------------------------------------------------------
 
 def record(python, where):
-    """The records of one build: {"bench": {case: [...]}, "tests": {test: [...]}}."""
+    """Starts the records of one build in `where`; the returned function waits for them and gives
+    {"bench": {case: [...]}, "tests": {test: [...]}}."""
     bench, tests = os.path.join(where, "bench.json"), os.path.join(where, "tests.json")
-    subprocess.run([python, os.path.abspath(__file__), "--bench", bench], check=True, cwd=where)
     env = dict(os.environ, EVOCORE_SAME_BITS=tests, PYTHONPATH=os.path.dirname(os.path.abspath(__file__)))
     # The leak tests only repeat calls that other tests make.
-    run = subprocess.run([python, "-m", "pytest", "-q", "--tb=no", "-p", "same_bits", "-p", "no:cacheprovider",
-                          "-k", "not do_not_leak", "--hypothesis-seed=0", os.path.join(ROOT, "tests")],
-                         cwd=where, env=env, capture_output=True, text=True)
-    print(f"{python}: {run.stdout.strip().splitlines()[-1]}")
-    with open(bench) as b, open(tests) as t:
-        return {"bench": json.load(b), "tests": json.load(t)}
+    suite = subprocess.Popen([python, "-m", "pytest", "-q", "--tb=no", "-p", "same_bits", "-p", "no:cacheprovider",
+                              "-k", "not do_not_leak", "--hypothesis-seed=0", os.path.join(ROOT, "tests")],
+                             cwd=where, env=env, stdout=subprocess.PIPE, text=True)
+
+    def result():
+        out = suite.communicate()[0]
+        print(f"{python}: {out.strip().splitlines()[-1]}")
+        subprocess.run([python, os.path.abspath(__file__), "--bench", bench], check=True, cwd=where)
+        with open(bench) as b, open(tests) as t:
+            return {"bench": json.load(b), "tests": json.load(t)}
+    return result
 
 
 def compare(a, b):
-    """The entries of both records that differ, and the number of calls compared.  A test that
-    only one build ran (an extra installed beside one of them) has nothing to compare."""
-    differ, calls = [], 0
+    """The entries of both records that differ, the number of calls compared and the number of
+    entries where one run made calls that the other did not make.  A test that only one build ran
+    (an extra installed beside one of them) has nothing to compare.  A call whose result differs
+    shows on both sides; a call on one side alone is an input that only one run drew (the fuzz
+    tests may draw one example more or fewer), not a result that differs."""
+    differ, calls, uneven = [], 0, 0
     for part in ("bench", "tests"):
         for key in sorted(set(a[part]) & set(b[part])):
             calls += len(a[part][key])
-            if collections.Counter(a[part][key]) != collections.Counter(b[part][key]):
-                differ.append(f"{part}: {key}")
-    return differ, calls
+            x, y = collections.Counter(a[part][key]), collections.Counter(b[part][key])
+            if x - y and y - x:
+                differ.append(f"{part}: {key}: first build {sorted(x - y)[:2]}, second {sorted(y - x)[:2]}")
+            elif x != y:
+                uneven += 1
+    return differ, calls, uneven
 
 
 def main(argv):
@@ -163,15 +181,15 @@ def main(argv):
     if len(argv) != 2:
         print(__doc__)
         return 2
-    records = []
-    for python in argv:
-        with tempfile.TemporaryDirectory() as where:
-            records.append(record(python, where))
-    differ, calls = compare(*records)
+    # The two test runs side by side (each keeps about one processor busy), then the benchmark
+    # cases one build after the other.
+    with tempfile.TemporaryDirectory() as a, tempfile.TemporaryDirectory() as b:
+        records = [wait() for wait in [record(argv[0], a), record(argv[1], b)]]
+    differ, calls, uneven = compare(*records)
     a, b = records
     both = {part: len(set(a[part]) & set(b[part])) for part in a}
     print(f"{both['bench']} benchmark cases and {both['tests']} tests, {calls} calls compared: "
-          f"{len(differ)} differ")
+          f"{len(differ)} differ ({uneven} with calls that only one run made)")
     for line in differ:
         print("  differs:", line)
     return 1 if differ or not calls else 0
