@@ -33,9 +33,11 @@ inline __attribute__((always_inline)) void range_of(const int* g, std::int64_t n
     *hi = b;
 }
 
+#ifdef EVOCORE_X86_FORMS
 __attribute__((target("avx2"))) void range_avx2(const int* g, std::int64_t n, int* lo, int* hi) {
     range_of(g, n, lo, hi);
 }
+#endif
 void range_baseline(const int* g, std::int64_t n, int* lo, int* hi) { range_of(g, n, lo, hi); }
 
 struct Form {
@@ -44,11 +46,18 @@ struct Form {
     void (*range)(const int*, std::int64_t, int*, int*);
 };
 
+#ifdef EVOCORE_X86_FORMS
 constexpr int kForms = 2;
+#else
+constexpr int kForms = 1;
+#endif
 
 Form form(int f) {
+#ifdef EVOCORE_X86_FORMS
     __builtin_cpu_init();
     if (f == 0) return {"avx2", (bool)__builtin_cpu_supports("avx2"), range_avx2};
+#endif
+    (void)f;
     return {"baseline", true, range_baseline};
 }
 

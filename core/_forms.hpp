@@ -1,6 +1,13 @@
 // The forms of a kernel that is compiled for several instruction sets and picks one when it runs.
 #pragma once
 
+// The x86 forms (AVX2, AVX-512), compiled for those instruction sets and picked by what the
+// processor reports at run time, exist where the compiler targets x86-64; on other processors a
+// kernel has its portable forms alone, with the same bits.
+#if defined(__x86_64__)
+#define EVOCORE_X86_FORMS 1
+#endif
+
 struct FormTable {
     static constexpr int kMax = 4;
     int count = 0;                // forms compiled, widest first

@@ -236,10 +236,12 @@ EVO_INLINE void tiled(const Job& job, i64 begin, i64 end) {
 
 using RowsFn = void (*)(const Job&, i64, i64);
 
+#ifdef EVOCORE_X86_FORMS
 __attribute__((target("avx512f"))) void tiled_avx512(const Job& job, i64 begin, i64 end) {
     tiled<Avx512>(job, begin, end);
 }
 __attribute__((target("avx2"))) void tiled_avx2(const Job& job, i64 begin, i64 end) { tiled<Avx2>(job, begin, end); }
+#endif
 void tiled_baseline(const Job& job, i64 begin, i64 end) { tiled<Baseline>(job, begin, end); }
 
 // The plain loop, one entry at a time: the form whose bits the tiled ones give, and the one taken
@@ -274,16 +276,21 @@ struct Form {
     RowsFn rows;
 };
 
-constexpr int kForms = 4;
+#ifdef EVOCORE_X86_FORMS
+constexpr int kWide = 2;  // the AVX-512 and AVX2 forms come first
+#else
+constexpr int kWide = 0;
+#endif
+constexpr int kForms = kWide + 2;
 
 Form form(int which) {
+#ifdef EVOCORE_X86_FORMS
     __builtin_cpu_init();
-    switch (which) {
-        case 0: return {"avx512f", (bool)__builtin_cpu_supports("avx512f"), Avx512::kTile, tiled_avx512};
-        case 1: return {"avx2", (bool)__builtin_cpu_supports("avx2"), Avx2::kTile, tiled_avx2};
-        case 2: return {"baseline", true, Baseline::kTile, tiled_baseline};
-        default: return {"plain", true, 0, plain};
-    }
+    if (which == 0) return {"avx512f", (bool)__builtin_cpu_supports("avx512f"), Avx512::kTile, tiled_avx512};
+    if (which == 1) return {"avx2", (bool)__builtin_cpu_supports("avx2"), Avx2::kTile, tiled_avx2};
+#endif
+    if (which == kWide) return {"baseline", true, Baseline::kTile, tiled_baseline};
+    return {"plain", true, 0, plain};
 }
 
 void distances(Job job, Form f, int Parallel) {

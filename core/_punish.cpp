@@ -4,7 +4,9 @@
 #include <cstdlib>
 #include <cstring>
 
+#if defined(__x86_64__)
 #include <emmintrin.h>
+#endif
 
 #include "../frame/columns.hpp"
 #include "../frame/objective.hpp"
@@ -34,12 +36,20 @@ inline double select(bool take, double a, double b) {
 
 constexpr std::ptrdiff_t kStreamBytes = std::ptrdiff_t{4} << 20;
 
-// *p = v by a non-temporal store (the same bits, without reading p's cache line first).
+// *p = v by a non-temporal store (the same bits, without reading p's cache line first) where the
+// processor has one, else by a plain store; stream_fence() orders the non-temporal stores before
+// what follows.
+#if defined(__x86_64__)
 inline void stream_store(double* p, double v) {
     long long bits;
     std::memcpy(&bits, &v, sizeof bits);
     _mm_stream_si64((long long*)p, bits);
 }
+inline void stream_fence() { _mm_sfence(); }
+#else
+inline void stream_store(double* p, double v) { *p = v; }
+inline void stream_fence() {}
+#endif
 
 // Rows first .. N-1 of R: the column maxima plus the row's violation where it is positive, the
 // row of ObjV itself elsewhere (select, so that the loop has no branch on the data).
@@ -80,7 +90,7 @@ bool penalise(const double* ObjV, const double* CV, double* R, std::ptrdiff_t N,
     const bool stream = R != ObjV && N * L * (std::ptrdiff_t)sizeof(double) >= kStreamBytes;
     if (stream) {
         penalty_rows<true>(ObjV, CV, R, maxObjV, first, N, L, C);
-        _mm_sfence();
+        stream_fence();
     } else {
         penalty_rows<false>(ObjV, CV, R, maxObjV, first, N, L, C);
     }

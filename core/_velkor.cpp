@@ -49,8 +49,9 @@ constexpr int kLanes = 4;
 #include "_velkor_rows.hpp"
 }  // namespace baseline
 
-// The 8-lane form needs GCC's per-region target; other compilers build the baseline alone.
-#if defined(__GNUC__) && !defined(__clang__) && defined(__x86_64__)
+// The 8-lane form needs GCC's per-region target; other compilers and processors build the
+// baseline alone.
+#if defined(EVOCORE_X86_FORMS) && defined(__GNUC__) && !defined(__clang__)
 #define EVOCORE_VELKOR_AVX2 1
 #pragma GCC push_options
 #pragma GCC target("avx2")

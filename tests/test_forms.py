@@ -2,6 +2,8 @@
 the plain loop (polvane) or of every other form (velkor, sarnet's gene range), serially and on a
 team."""
 
+import platform
+
 import numpy as np
 import pytest
 
@@ -23,6 +25,19 @@ def test_report_names_the_picked_form_among_the_supported_ones():
                            "gene_range"}
     for compiled, runs, picked in REPORT.values():
         assert picked == runs[0] and set(runs) <= set(compiled) and "baseline" in runs
+
+
+X86 = platform.machine().lower() in ("x86_64", "amd64")
+
+
+# The forms each kernel is compiled in: the AVX-512 and AVX2 ones on x86-64 alone.
+@pytest.mark.parametrize("kernel, x86_forms, portable_forms", [
+    ("_polvane_eu", ["avx512f", "avx2"], ["baseline", "plain"]),
+    ("_polvane_ci_self", ["avx512f", "avx2"], ["baseline", "plain"]),
+    ("gene_range", ["avx2"], ["baseline"]),
+])
+def test_forms_compiled_for_this_processor_architecture(kernel, x86_forms, portable_forms):
+    assert list(REPORT[kernel][0]) == (x86_forms if X86 else []) + portable_forms
 
 
 def matrix(rng, rows, cols):
