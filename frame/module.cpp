@@ -68,13 +68,12 @@ int parameter_index(PyObject* key) {
     return -1;
 }
 
-// The position of parameter `name` among the keyword names, else -1.
-Py_ssize_t keyword_index(PyObject* kwnames, Py_ssize_t nkw, PyObject* name) {
-    for (Py_ssize_t k = 0; k < nkw; ++k)
-        if (PyTuple_GET_ITEM(kwnames, k) == name) return k;
+// The position of parameter `name` among the keyword names, else -1: by identity (the names a
+// call site spells are interned), or by comparison when `compare` (names made at run time).
+Py_ssize_t keyword_index(PyObject* kwnames, Py_ssize_t nkw, PyObject* name, bool compare) {
     for (Py_ssize_t k = 0; k < nkw; ++k) {
         PyObject* key = PyTuple_GET_ITEM(kwnames, k);
-        if (PyUnicode_Check(key) && PyUnicode_Compare(key, name) == 0) return k;
+        if (key == name || (compare && PyUnicode_Check(key) && PyUnicode_Compare(key, name) == 0)) return k;
     }
     return -1;
 }
@@ -376,18 +375,22 @@ void bind(PyObject* const* args, Py_ssize_t npos, PyObject* kwnames, Args& out) 
         for (int i = (int)npos; i < all; ++i) out.v_[i] = g_defaults[i];
         return;
     }
+    // Every parameter by identity first; only when a keyword is left over, the others by text.
     PyObject* const* values = args + npos;
     Py_ssize_t found = 0;
-    for (int i = (int)npos; i < all; ++i) {
-        const Py_ssize_t k = keyword_index(kwnames, nkw, g_param_names[i]);
-        if (k >= 0) {
-            out.v_[i] = values[k];
-            ++found;
-        } else if (i < req) {
-            count_error("at least", req, i);
-        } else {
-            out.v_[i] = g_defaults[i];
+    for (const bool compare : {false, true}) {
+        for (int i = (int)npos; i < all; ++i) {
+            if (compare && out.v_[i] != nullptr) continue;
+            const Py_ssize_t k = keyword_index(kwnames, nkw, g_param_names[i], compare);
+            out.v_[i] = k >= 0 ? values[k] : nullptr;
+            found += k >= 0;
         }
+        if (found == nkw) break;
+    }
+    for (int i = (int)npos; i < all; ++i) {
+        if (out.v_[i] != nullptr) continue;
+        if (i < req) count_error("at least", req, i);
+        out.v_[i] = g_defaults[i];
     }
     if (found < nkw) leftover_keyword_error(kwnames, npos);
 }
