@@ -40,33 +40,18 @@ __attribute__((target("avx2"))) void range_avx2(const int* g, std::int64_t n, in
 #endif
 void range_baseline(const int* g, std::int64_t n, int* lo, int* hi) { range_of(g, n, lo, hi); }
 
-struct Form {
-    const char* name;
-    bool supported;
-    void (*range)(const int*, std::int64_t, int*, int*);
-};
-
 #ifdef EVOCORE_X86_FORMS
-constexpr int kForms = 2;
+constexpr Avx2OrBaseline<decltype(&range_baseline)> kForms{range_avx2, range_baseline};
 #else
-constexpr int kForms = 1;
+constexpr Avx2OrBaseline<decltype(&range_baseline)> kForms{nullptr, range_baseline};
 #endif
-
-Form form(int f) {
-#ifdef EVOCORE_X86_FORMS
-    __builtin_cpu_init();
-    if (f == 0) return {"avx2", (bool)__builtin_cpu_supports("avx2"), range_avx2};
-#endif
-    (void)f;
-    return {"baseline", true, range_baseline};
-}
 
 }  // namespace
 
-FormTable gene_range_forms() { return form_table(kForms, form); }
+FormTable gene_range_forms() { return kForms.table(); }
 
 void gene_range_form(int f, const int* g, std::int64_t n, int* lo, int* hi) {
-    if (f >= 0 && f < kForms) form(f).range(g, n, lo, hi);
+    if (f >= 0 && f < kForms.count()) kForms(f).fn(g, n, lo, hi);
 }
 
 void gene_range(const int* g, std::int64_t n, int* lo, int* hi) {

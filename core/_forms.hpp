@@ -26,3 +26,29 @@ FormTable form_table(int count, FormOf form) {
     while (!t.supported[t.picked]) ++t.picked;
     return t;
 }
+
+// The forms of a kernel compiled for AVX2 and for the x86-64 baseline: form 0 is the AVX2
+// function when it was compiled (not null), the last is the baseline one.  forms(f) gives form
+// f's name, whether this processor runs it, and the function.
+template <class Fn>
+struct Avx2OrBaseline {
+    Fn avx2, baseline;
+
+    struct Form {
+        const char* name;
+        bool supported;
+        Fn fn;
+    };
+    int count() const { return avx2 != nullptr ? 2 : 1; }
+    Form operator()(int f) const {
+#ifdef EVOCORE_X86_FORMS
+        if (f == 0 && avx2 != nullptr) {
+            __builtin_cpu_init();
+            return {"avx2", (bool)__builtin_cpu_supports("avx2"), avx2};
+        }
+#endif
+        (void)f;
+        return {"baseline", true, baseline};
+    }
+    FormTable table() const { return form_table(count(), *this); }
+};

@@ -62,32 +62,17 @@ constexpr int kLanes = 8;
 #pragma GCC pop_options
 #endif
 
-// The forms of the row encoder, widest first: the name, whether this processor runs it, the
-// encoder.
-struct Form {
-    const char* name;
-    bool supported;
-    void (*encode)(const Tables&, const double*, std::int32_t*, std::int64_t, std::int64_t);
-};
-
+// The forms of the row encoder.
+using Encode = void (*)(const Tables&, const double*, std::int32_t*, std::int64_t, std::int64_t);
 #ifdef EVOCORE_VELKOR_AVX2
-constexpr int kForms = 2;
+constexpr Avx2OrBaseline<Encode> kForms{avx2::encode_range, baseline::encode_range};
 #else
-constexpr int kForms = 1;
+constexpr Avx2OrBaseline<Encode> kForms{nullptr, baseline::encode_range};
 #endif
-
-Form form(int f) {
-#ifdef EVOCORE_VELKOR_AVX2
-    __builtin_cpu_init();
-    if (f == 0) return {"avx2", (bool)__builtin_cpu_supports("avx2"), avx2::encode_range};
-#endif
-    (void)f;
-    return {"baseline", true, baseline::encode_range};
-}
 
 }  // namespace
 
-FormTable _velkor_forms() { return form_table(kForms, form); }
+FormTable _velkor_forms() { return kForms.table(); }
 
 bool _velkor(const double* Phen, int Nind, int Lind, const int* lens, const double* lbs, const double* ubs,
              const int* codes, const int* lbins, const int* ubins, const int* varTypes, int* Chrom, int Nvar,
@@ -99,7 +84,7 @@ bool _velkor(const double* Phen, int Nind, int Lind, const int* lens, const doub
 bool _velkor_form(int f, const double* Phen, int Nind, int Lind, const int* lens, const double* lbs,
                   const double* ubs, const int* codes, const int* lbins, const int* ubins, const int* varTypes,
                   int* Chrom, int Nvar, int Parallel) {
-    if (Nind <= 0 || Nvar <= 0 || Lind <= 0 || f < 0 || f >= kForms) return true;  // nothing to encode
+    if (Nind <= 0 || Nvar <= 0 || Lind <= 0 || f < 0 || f >= kForms.count()) return true;  // nothing to encode
     const std::size_t n = (std::size_t)Nvar;
     void* block = std::malloc(n * (4 * sizeof(double) + sizeof(Segment)));
     if (block == nullptr) return false;
@@ -130,7 +115,7 @@ bool _velkor_form(int f, const double* Phen, int Nind, int Lind, const int* lens
     if (total == Lind) {
         for (std::int64_t j = Nvar - 1, rest = 0; j >= 0; rest += T.seg[j--].len)
             T.seg[j].rest = (std::int32_t)(rest < kMaxLen ? rest : kMaxLen);
-        const auto range = form(f).encode;
+        const auto range = kForms(f).fn;
         evo::for_ranges(Nind, (std::int64_t)Nind * (Nvar + (std::int64_t)Lind), Parallel,
                         [&](std::int64_t begin, std::int64_t end) { range(T, Phen, Chrom, begin, end); });
     }
