@@ -126,7 +126,7 @@ PyObject* sarnet(evo::Args& a) {
         pc = evo::to_double(x);
         if (std::isnan(pc)) evo::fail(M_XOVR);
     }
-    const int randDelta = evo::draw_rand_delta();
+    const int randDelta = evo::rand_delta(a);
 
     bool done;
     evo::Array NewChrom;
@@ -149,7 +149,7 @@ PyObject* sarnet(evo::Args& a) {
 }
 
 const evo::Module kModule = evo::operator_module("sarnet", "core/sarnet.cpp", kLine, kDoc, kParams, kMessages,
-                                                   kBuiltins, sarnet);
+                                                   kBuiltins, sarnet, nullptr, true);
 
 }  // namespace
 
