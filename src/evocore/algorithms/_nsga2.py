@@ -25,52 +25,56 @@ class _Elitist(_Algorithm):
         self.pop_size = _count(pop_size, "pop_size", 2)
         super().__init__(generations, seed, callback)
         self._X: Array | None = None
-        self._F = self._level = np.empty(0)
+        # the population: as told, the values its comparisons use, violations, fronts
+        self._F = self._work = self._violation = self._level = np.empty(0)
         self._CV: Array | None = None
         self._bad = np.zeros(0, bool)
         self._history: dict[str, list[Any]] = {"feasible": [], "nondominated": []}
 
     def _breed(self) -> Array:
-        """The first population, then `pop_size` children none of which repeats a member of the
-        population or another child: the duplicates are bred again, a few times at most."""
+        """The first population, then `pop_size` children, none of them a copy of its parent
+        (which would repeat a member of the population).  One batch bred with room for the few
+        copies is almost always enough; what is missing is bred again, a few times at most."""
         N = self.pop_size
         if self._X is None:
             return _initial(self._rng, N, self.lb, self.ub)
-        seen = {row.tobytes() for row in self._X}
-        children: list[Array] = []
+        children, missing = [], N
         for _ in range(10):
-            batch = self._children(N)
-            for row in batch:
-                key = row.tobytes()
-                if key not in seen:
-                    seen.add(key)
-                    children.append(row)
-            if len(children) >= N:
+            batch, copies = self._children(missing + N // 8 + 2)
+            children.append(batch[~copies][:missing])
+            missing -= len(children[-1])
+            if not missing:
                 break
         else:
-            children.extend(batch[:N - len(children)])
-        return np.array(children[:N])
+            children.append(batch[copies][:missing])
+        return np.concatenate(children)
 
-    def _children(self, count: int) -> Array:
+    def _children(self, count: int) -> tuple[Array, NDArray[np.bool_]]:
+        """`count` children, and which of them are copies of their parent."""
         raise NotImplementedError
 
     def _take(self, Y: Array, FY: Array, CVY: Array | None, bad: NDArray[np.bool_]) -> None:
+        work, violation = _working(FY, bad), _violation(CVY, bad)
         if self._X is None:
             self._columns = FY.shape[1]
             X, F, CV = Y, FY, CVY
         else:
-            X, F = np.vstack((self._X, Y)), np.vstack((self._F, FY))
-            CV = None if CVY is None or self._CV is None else np.vstack((self._CV, CVY))
+            X, F = np.concatenate((self._X, Y)), np.concatenate((self._F, FY))
+            CV = None if CVY is None or self._CV is None else np.concatenate((self._CV, CVY))
             bad = np.concatenate((self._bad, bad))
+            work = np.concatenate((self._work, work))
+            violation = np.concatenate((self._violation, violation))
         levels = ndsort(F, CV, needNum=min(self.pop_size, len(F)))[0]
-        keep = self._survivors(F, CV, bad, levels)
+        keep = self._survivors(work, violation, levels)
         self._X, self._F, self._bad, self._level = X[keep], F[keep], bad[keep], levels[keep]
+        self._work, self._violation = work[keep], violation[keep]
         self._CV = None if CV is None else CV[keep]
-        self._history["feasible"].append(int((_violation(self._CV, self._bad) == 0).sum()))
+        self._history["feasible"].append(int((self._violation == 0).sum()))
         self._history["nondominated"].append(int((self._level == 1).sum()))
 
-    def _survivors(self, F: Array, CV: Array | None, bad: NDArray[np.bool_],
-                   levels: Array) -> NDArray[np.intp]:
+    def _survivors(self, work: Array, violation: Array, levels: Array) -> NDArray[np.intp]:
+        """The rows that survive, best first, from the values the comparisons use, the
+        violations (+inf for a row holding NaN) and the fronts."""
         raise NotImplementedError
 
     def _result(self) -> Result:
@@ -99,30 +103,33 @@ class NSGA2(_Elitist):
         super().__init__(lb, ub, pop_size, generations, seed, callback)
         self._crowd = np.empty(0)
 
-    def _children(self, count: int) -> Array:
+    def _children(self, count: int) -> tuple[Array, NDArray[np.bool_]]:
         assert self._X is not None
-        violation, crowd = _violation(self._CV, self._bad), self._crowd
-        W = _working(self._F, self._bad)
+        W, violation, crowd = self._work, self._violation, self._crowd
 
         def better(a: NDArray[np.intp], b: NDArray[np.intp]) -> NDArray[np.bool_]:
             # the smaller violation; between feasible ones the one that dominates the other,
             # else the larger crowding distance
-            dominates = (W[a] <= W[b]).all(axis=1) & (W[a] < W[b]).any(axis=1)
-            dominated = (W[b] <= W[a]).all(axis=1) & (W[b] < W[a]).any(axis=1)
-            feasible = (violation[a] == 0) & (violation[b] == 0)
-            return np.where(feasible, dominates | (~dominated & (crowd[a] >= crowd[b])),
-                            violation[a] <= violation[b])
+            Wa, Wb = W[a], W[b]
+            dominates = (Wa <= Wb).all(axis=1) & (Wa < Wb).any(axis=1)
+            dominated = (Wb <= Wa).all(axis=1) & (Wb < Wa).any(axis=1)
+            won = dominates | (~dominated & (crowd[a] >= crowd[b]))
+            if not everyone_feasible:
+                feasible = (violation[a] == 0) & (violation[b] == 0)
+                won = np.where(feasible, won, violation[a] <= violation[b])
+            return won
+
+        everyone_feasible = not violation.any()
 
         parents = _tournaments(self._rng, len(self._X), 2 * ((count + 1) // 2), better)
         return _offspring(self._X[parents[0::2]], self._X[parents[1::2]], self._rng, self.lb,
                           self.ub, count, 15.0, 0.9, 20.0)
 
-    def _survivors(self, F: Array, CV: Array | None, bad: NDArray[np.bool_],
-                   levels: Array) -> NDArray[np.intp]:
+    def _survivors(self, work: Array, violation: Array, levels: Array) -> NDArray[np.intp]:
         """The first fronts whole, then the rest of the last one that fits by decreasing crowding
         distance, ties in random order; best first."""
-        crowd = np.nan_to_num(crowding(_working(F, bad), levels), nan=0.0)
-        keep = np.lexsort((self._rng.random(len(F)), -crowd, levels))[:self.pop_size]
+        crowd = crowding(work, levels)
+        keep = np.lexsort((self._rng.random(len(work)), -crowd, levels))[:self.pop_size]
         self._crowd = crowd[keep]
         return keep
 

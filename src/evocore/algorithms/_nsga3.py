@@ -13,13 +13,25 @@ from evocore import associate
 
 from ._moead import simplex_lattice
 from ._nsga2 import _Elitist
-from ._shared import (Array, Callback, Evaluation, Result, _box, _count, _initial,
-                      _objectives_of, _offspring, _tournaments, _violation, _working)
+from ._shared import (Array, Callback, Evaluation, Result, _box, _count, _objectives_of,
+                      _offspring, _tournaments)
 
 
 # Normalised values are clipped to this before the association: a huge value (an infinite
 # objective stood in for by a huge one) keeps its direction and stays finite.
 LIMIT_NORMAL = 1e150
+
+
+class _Axes(dict):  # type: ignore[type-arg]
+    """The weight vectors of the extreme points' scalarising function, by the number of
+    objectives: one per axis, 1 on it and 1e-6 on the others."""
+
+    def __missing__(self, M: int) -> Array:
+        self[M] = np.full((M, M), 1e-6) + np.eye(M) * (1.0 - 1e-6)
+        return self[M]
+
+
+AXES = _Axes()
 
 
 def _partitions(M: int) -> int:
@@ -76,9 +88,9 @@ class NSGA3(_Elitist):
         self._worst = np.full(M, -np.inf)
         self._extremes: Array | None = None
 
-    def _children(self, count: int) -> Array:
+    def _children(self, count: int) -> tuple[Array, NDArray[np.bool_]]:
         assert self._X is not None
-        violation = _violation(self._CV, self._bad)
+        violation = self._violation
 
         def better(a: NDArray[np.intp], b: NDArray[np.intp]) -> NDArray[np.bool_]:
             return violation[a] <= violation[b]
@@ -87,20 +99,17 @@ class NSGA3(_Elitist):
         return _offspring(self._X[parents[0::2]], self._X[parents[1::2]], self._rng, self.lb,
                           self.ub, count, 30.0, 1.0, 20.0)
 
-    def _survivors(self, F: Array, CV: Array | None, bad: NDArray[np.bool_],
-                   levels: Array) -> NDArray[np.intp]:
+    def _survivors(self, work: Array, violation: Array, levels: Array) -> NDArray[np.intp]:
         """The first fronts whole, then from the last one that fits the members of the least
         crowded reference directions; best first."""
         N = self.pop_size
         last = levels[np.isfinite(levels)].max()
-        order = np.lexsort((np.arange(len(F)), levels))
+        order = np.argsort(levels, kind="stable")
         before = order[levels[order] < last]
         front = np.flatnonzero(levels == last)
-        violation = _violation(CV, bad)
         if len(before) + len(front) == N or violation[front[0]] > 0:
             # every row fits, or the last front is one of equal violations: by row order
             return np.concatenate((before, front))[:N]
-        work = _working(F, bad)
         feasible = np.concatenate((before[violation[before] == 0], front))
         normal = self._normalise(work, feasible, feasible[levels[feasible] == 1])
         index, distance = associate(normal[np.concatenate((before, front))], self.ref_dirs)
@@ -115,32 +124,33 @@ class NSGA3(_Elitist):
         worst values), all of them learnt from the feasible `rows` (`first`: those of the first
         front)."""
         F = work[rows]
+        worst = F.max(axis=0)
         self._ideal = np.minimum(self._ideal, F.min(axis=0))
-        self._worst = np.maximum(self._worst, F.max(axis=0))
+        self._worst = np.maximum(self._worst, worst)
         z = self._ideal
         M = len(z)
         # extreme points: per axis, the row least by the achievement scalarising function whose
         # weight vector is that axis (1e-6 on the others), among the first front and the last
         # generation's extremes
         candidates = work[first] if self._extremes is None else \
-            np.vstack((self._extremes, work[first]))
-        axes = np.full((M, M), 1e-6) + np.eye(M) * (1.0 - 1e-6)
-        asf = ((candidates - z)[:, None, :] / axes[None, :, :]).max(axis=2)
+            np.concatenate((self._extremes, work[first]))
+        asf = ((candidates - z)[:, None, :] / AXES[M][None, :, :]).max(axis=2)
         self._extremes = candidates[asf.argmin(axis=0)]
+        E = self._extremes - z
         nadir = None
         with np.errstate(all="ignore"):
             try:
-                plane = np.linalg.solve(self._extremes - z, np.ones(M))
+                plane = np.linalg.solve(E, np.ones(M))
             except np.linalg.LinAlgError:
                 plane = None
-            if plane is not None and np.allclose((self._extremes - z) @ plane, 1.0):
+            if plane is not None and np.abs(E @ plane - 1.0).max() <= 1e-6:
                 intercepts = 1.0 / plane
                 if np.isfinite(intercepts).all() and (intercepts > 1e-6).all():
                     nadir = np.minimum(z + intercepts, self._worst)
         if nadir is None:
             nadir = work[first].max(axis=0)
         flat = nadir - z <= 1e-6
-        nadir[flat] = F.max(axis=0)[flat]
+        nadir[flat] = worst[flat]
         span = nadir - z
         span[span <= 1e-6] = 1e-6
         return np.clip((work - z) / span, -LIMIT_NORMAL, LIMIT_NORMAL)
@@ -156,13 +166,18 @@ class NSGA3(_Elitist):
         while count > 0:
             rows = np.flatnonzero(free)
             niche = index[rows]
-            open_ = np.unique(niche)
+            open_ = np.zeros(len(counts), bool)      # the directions with members left
+            open_[niche] = True
             least = counts[open_].min()
-            niches = self._rng.permutation(open_[counts[open_] == least])[:count]
+            niches = self._rng.permutation(np.flatnonzero(open_ & (counts == least)))[:count]
+            # each direction's member: the closest while it has none, else a random one
             key = np.where(counts[niche] == 0, distance[rows], self._rng.random(len(rows)))
             order = np.lexsort((key, niche))
-            heads = order[np.r_[True, niche[order][1:] != niche[order][:-1]]]
-            picked = rows[heads[np.searchsorted(niche[heads], niches)]]
+            sorted_ = niche[order]
+            head = np.ones(len(order), bool)
+            head[1:] = sorted_[1:] != sorted_[:-1]
+            heads = order[head]
+            picked = rows[heads[np.searchsorted(sorted_[head], niches)]]
             free[picked] = False
             counts[niches] += 1
             chosen.append(picked)

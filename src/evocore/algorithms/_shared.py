@@ -161,7 +161,9 @@ def _violation(CV: Array | None, bad: NDArray[np.bool_]) -> Array:
 
 def _working(F: Array, bad: NDArray[np.bool_]) -> Array:
     """The objective values the comparisons use: ±inf as ±LIMIT, and LIMIT in every objective of
-    a row holding NaN (which the callers also mark as losing)."""
+    a row holding NaN (which the callers also mark as losing).  F itself when it needs neither."""
+    if not bad.any() and np.abs(F).max(initial=0.0) <= LIMIT:
+        return F
     W = np.clip(F, -LIMIT, LIMIT)
     W[bad] = LIMIT
     return W
@@ -190,25 +192,27 @@ def _sbx(P1: Array, P2: Array, rng: np.random.Generator, lb: Array, ub: Array,
     parents differ; the two children take the two new values in random order.  A variable not
     crossed keeps its parent's value (child 1 from P1, child 2 from P2)."""
     n, d = P1.shape
-    cross = (rng.random((n, d)) < 0.5) & (np.abs(P1 - P2) > 1e-14) & (lb < ub)
+    cross = (rng.random((n, d)) < 0.5) & (np.abs(P1 - P2) > 1e-14)
     if prob < 1.0:
         cross &= rng.random((n, 1)) < prob
-    r, c = np.nonzero(cross)
-    y1, y2 = np.minimum(P1[r, c], P2[r, c]), np.maximum(P1[r, c], P2[r, c])
+    at = np.flatnonzero(cross)              # the entries crossed, in the flat rows
+    c = at % d
+    a, b = P1.ravel()[at], P2.ravel()[at]
+    y1, y2 = np.minimum(a, b), np.maximum(a, b)
     lo, hi, gap = lb[c], ub[c], y2 - y1
-    u = rng.random(len(r))
-    power = 1.0 / (eta + 1.0)
+    u = rng.random(len(at))
     spread = []
-    for beta in (1.0 + 2.0 * (y1 - lo) / gap, 1.0 + 2.0 * (hi - y2) / gap):
-        with np.errstate(over="ignore"):          # a huge beta: alpha is 2
-            alpha = 2.0 - 1.0 / _power(beta, int(eta) + 1)
-        spread.append(np.where(u <= 1.0 / alpha, u * alpha, 1.0 / (2.0 - u * alpha)) ** power)
-    low = np.clip(0.5 * (y1 + y2 - spread[0] * gap), lo, hi)
-    high = np.clip(0.5 * (y1 + y2 + spread[1] * gap), lo, hi)
-    swap = rng.random(len(r)) < 0.5
+    for room in (y1 - lo, hi - y2):         # how far the bound lies beyond each parent
+        beta = 1.0 + 2.0 * room / gap
+        with np.errstate(over="ignore"):    # a huge beta: alpha is 2
+            ua = u * (2.0 - 1.0 / _power(beta, int(eta) + 1))
+        spread.append(np.where(ua <= 1.0, ua, 1.0 / (2.0 - ua)) ** (1.0 / (eta + 1.0)))
+    low = np.maximum(0.5 * (y1 + y2 - spread[0] * gap), lo)
+    high = np.minimum(0.5 * (y1 + y2 + spread[1] * gap), hi)
+    swap = rng.random(len(at)) < 0.5
     C1, C2 = P1.copy(), P2.copy()
-    C1[r, c] = np.where(swap, high, low)
-    C2[r, c] = np.where(swap, low, high)
+    C1.ravel()[at] = np.where(swap, high, low)
+    C2.ravel()[at] = np.where(swap, low, high)
     return C1, C2
 
 
@@ -216,27 +220,31 @@ def _polynomial_mutation(X: Array, rng: np.random.Generator, lb: Array, ub: Arra
                          eta: float = 20.0) -> Array:
     """Polynomial mutation, each variable with probability 1/(number of variables)."""
     n, d = X.shape
-    r, c = np.nonzero(rng.random((n, d)) < 1.0 / d)
-    x, lo, hi = X[r, c], lb[c], ub[c]
-    span = hi - lo
-    u = rng.random(len(r))
-    power = 1.0 / (eta + 1.0)
-    low = 2.0 * u + (1.0 - 2.0 * u) * _power(1.0 - (x - lo) / span, int(eta) + 1)
-    high = 2.0 * (1.0 - u) + 2.0 * (u - 0.5) * _power(1.0 - (hi - x) / span, int(eta) + 1)
-    delta = np.where(u < 0.5, low ** power - 1.0, 1.0 - high ** power)
+    at = np.flatnonzero(rng.random((n, d)) < 1.0 / d)    # the entries mutated
+    c = at % d
+    x, lo, span = X.ravel()[at], lb[c], ub[c] - lb[c]
+    u = rng.random(len(at))
+    # below 1/2 a step down, scaled by the room below x; else a step up by the room above
+    down = u < 0.5
+    near = (x - lo) / span
+    v = np.where(down, u, 1.0 - u)
+    room = np.where(down, 1.0 - near, near)
+    q = (2.0 * v + (1.0 - 2.0 * v) * _power(room, int(eta) + 1)) ** (1.0 / (eta + 1.0)) - 1.0
     Y = X.copy()
-    Y[r, c] = np.clip(x + delta * span, lo, hi)
+    Y.ravel()[at] = np.clip(x + np.where(down, q, -q) * span, lo, ub[c])
     return Y
 
 
 def _offspring(P1: Array, P2: Array, rng: np.random.Generator, lb: Array, ub: Array,
-               rows: int, eta_c: float, prob_c: float, eta_m: float) -> Array:
+               rows: int, eta_c: float, prob_c: float, eta_m: float
+               ) -> tuple[Array, NDArray[np.bool_]]:
     """`rows` children of the pairs (P1[i], P2[i]): both children of each pair by simulated
-    binary crossover, then polynomial mutation."""
-    C1, C2 = _sbx(P1, P2, rng, lb, ub, eta_c, prob_c)
-    children = np.empty((2 * len(P1), P1.shape[1]))
-    children[0::2], children[1::2] = C1, C2
-    return _polynomial_mutation(children[:rows], rng, lb, ub, eta_m)
+    binary crossover (the first children of all pairs, then the second ones), then polynomial
+    mutation; and which of them are copies of their parent (neither crossed nor changed by the
+    mutation)."""
+    children = _polynomial_mutation(np.concatenate(_sbx(P1, P2, rng, lb, ub, eta_c, prob_c))[:rows],
+                                    rng, lb, ub, eta_m)
+    return children, (children == np.concatenate((P1, P2))[:rows]).all(axis=1)
 
 
 def _tournaments(rng: np.random.Generator, population: int, winners: int,
