@@ -17,6 +17,10 @@ from ._shared import (Array, Callback, Evaluation, Result, _Algorithm, _box, _co
                       _working)
 
 
+# The most neighbours one child replaces.
+REPLACEMENTS = 2
+
+
 def simplex_lattice(M: int, H: int) -> Array:
     """All weight vectors of M components k/H (k = 0 ... H) that add up to 1: C(H + M - 1, M - 1)
     rows, for example 100 for M = 2, H = 99 and 91 for M = 3, H = 12."""
@@ -99,7 +103,8 @@ class MOEAD(_Algorithm):
         self._CV: Array | None = None
         self._cv: Array | None = None
         self._bad = np.zeros(0, bool)
-        self._z = np.empty(0)
+        self._z = self._z_all = np.empty(0)
+        self._z_ok: Array | None = None
         self._history: dict[str, list[Any]] = {"ideal": [], "feasible": []}
 
     def _breed(self) -> Array:
@@ -121,12 +126,18 @@ class MOEAD(_Algorithm):
         if CVY is not None:
             cv = CVY.copy()
             cv[bad] = 0.0
-        if self._X is None:
+        # the ideal point: of the feasible candidates evaluated, or of all while there is none
+        ok = ~bad if cv is None else ~bad & (fendrik(cv)[:, 0] == 0)
+        first = self._X is None
+        self._z_all = ornavi(work) if first else ornavi(work, old_idealPoint=self._z_all)
+        if ok.any():
+            self._z_ok = ornavi(work[ok]) if self._z_ok is None else \
+                ornavi(work[ok], old_idealPoint=self._z_ok)
+        self._z = self._z_all if self._z_ok is None else self._z_ok
+        if first:
             self._X, self._F, self._CV = Y, FY, CVY
-            self._work, self._cv, self._bad = work, cv, bad
-            self._z = ornavi(work)
+            self._work, self._cv, self._bad = np.array(work), cv, bad
         else:
-            self._z = ornavi(work, old_idealPoint=self._z)
             self._replace(Y, FY, CVY, work, cv, bad)
         self._history["ideal"].append(self._z)
         feasible = ~self._bad
@@ -136,8 +147,9 @@ class MOEAD(_Algorithm):
 
     def _replace(self, Y: Array, FY: Array, CVY: Array | None, work: Array, cv: Array | None,
                  bad: NDArray[np.bool_]) -> None:
-        """Each child, in random order, replaces the neighbours whose sub-problems it serves at
-        least as well."""
+        """Each child, in random order, replaces neighbours whose sub-problems it serves at least
+        as well: two of them at the most, chosen at random, so that no child fills a whole
+        neighbourhood with copies of itself."""
         X, F, W, B, z = self._X, self._F, self._W, self._B, self._z
         assert X is not None
         CV, cvw = self._CV, self._cv
@@ -161,9 +173,14 @@ class MOEAD(_Algorithm):
                 pairF[:T], pairF[T:] = work[i], self._work[nb]
                 pairCV[:T], pairCV[T:] = cv[i], cvw[nb]
                 pairF[T:][nbad], pairCV[T:][nbad] = work[i], cv[i]
-                both = aggregate(pairF, self._pairW[i], z, pairCV)[:, 0]
+                # below every row, so that the penalised rows keep the order of their
+                # violations even when infeasible values lie below the feasible ideal point
+                below = np.minimum(z, pairF.min(axis=0))
+                both = aggregate(pairF, self._pairW[i], below, pairCV)[:, 0]
                 better = (both[:T] <= both[T:]) | nbad
             won = nb[better]
+            if len(won) > REPLACEMENTS:
+                won = won[self._rng.permutation(len(won))[:REPLACEMENTS]]
             X[won], F[won], self._work[won], self._bad[won] = Y[i], FY[i], work[i], bad[i]
             if CV is not None and CVY is not None and cv is not None and cvw is not None:
                 CV[won], cvw[won] = CVY[i], cv[i]
@@ -216,11 +233,14 @@ def moead(problem: Callable[[Array], Evaluation], lb: ArrayLike, ub: ArrayLike, 
             problem with one objective, a problem whose result has the wrong shape, or a run in
             which every evaluation held NaN.
 
-    The ideal point is taken over every solution evaluated, feasible or not, so that it lies
-    below every penalised value and the Tchebycheff aggregation keeps the feasibility rule's
-    order (PBI is not monotone, so with ``pbi=True`` that order is not guaranteed).  A
-    candidate whose objective values or violations hold NaN replaces no candidate without NaN;
-    ±inf objective values compare as numbers.
+    Each child replaces at most two of the neighbours whose sub-problems it serves at least as
+    well (chosen at random), which keeps the population diverse.  The ideal point is taken over
+    the feasible solutions evaluated (over all of them while none is feasible), so that the
+    weight vectors spread along the feasible front; a comparison that involves infeasible
+    candidates measures from a point below all of its rows, so that the Tchebycheff aggregation
+    keeps the feasibility rule's order (PBI is not monotone, so with ``pbi=True`` that order is
+    not guaranteed).  A candidate whose objective values or violations hold NaN replaces no
+    candidate without NaN; ±inf objective values compare as numbers.
 
     Examples:
         >>> def constr(X):                  # f1 = x1, f2 = (1 + x2) / x1, two constraints
