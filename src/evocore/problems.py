@@ -83,7 +83,9 @@ def _variables(n_var: int, least: int) -> int:
 
 
 def _curve(f1: Array, f2: Array) -> Array:
-    return np.column_stack((f1, f2))
+    F = np.empty((len(f1), 2))
+    F[:, 0], F[:, 1] = f1, f2
+    return F
 
 
 # ---- ZDT ------------------------------------------------------------------------------------

@@ -29,6 +29,7 @@ class _Elitist(_Algorithm):
         self._F = self._work = self._violation = self._level = np.empty(0)
         self._CV: Array | None = None
         self._bad = np.zeros(0, bool)
+        self._copies = 0.1           # the share of copies of a parent among the last children
         self._history: dict[str, list[Any]] = {"feasible": [], "nondominated": []}
 
     def _breed(self) -> Array:
@@ -40,7 +41,9 @@ class _Elitist(_Algorithm):
             return _initial(self._rng, N, self.lb, self.ub)
         children, missing = [], N
         for _ in range(10):
-            batch, copies = self._children(missing + N // 8 + 2)
+            # room for half again as many copies as the last batch held
+            batch, copies = self._children(missing + int(1.5 * self._copies * missing) + 2)
+            self._copies = copies.mean()
             children.append(batch[~copies][:missing])
             missing -= len(children[-1])
             if not missing:
@@ -111,9 +114,9 @@ class NSGA2(_Elitist):
             # the smaller violation; between feasible ones the one that dominates the other,
             # else the larger crowding distance
             Wa, Wb = W[a], W[b]
-            dominates = (Wa <= Wb).all(axis=1) & (Wa < Wb).any(axis=1)
-            dominated = (Wb <= Wa).all(axis=1) & (Wb < Wa).any(axis=1)
-            won = dominates | (~dominated & (crowd[a] >= crowd[b]))
+            no_worse, no_better = (Wa <= Wb).all(axis=1), (Wa >= Wb).all(axis=1)
+            # a dominates b: no worse and not equal; b dominates a: no better and not equal
+            won = (no_worse & ~no_better) | ((no_worse | ~no_better) & (crowd[a] >= crowd[b]))
             if not everyone_feasible:
                 feasible = (violation[a] == 0) & (violation[b] == 0)
                 won = np.where(feasible, won, violation[a] <= violation[b])

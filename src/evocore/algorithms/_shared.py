@@ -203,9 +203,7 @@ def _sbx(P1: Array, P2: Array, rng: np.random.Generator, lb: Array, ub: Array,
     u = rng.random(len(at))
     spread = []
     for room in (y1 - lo, hi - y2):         # how far the bound lies beyond each parent
-        beta = 1.0 + 2.0 * room / gap
-        with np.errstate(over="ignore"):    # a huge beta: alpha is 2
-            ua = u * (2.0 - 1.0 / _power(beta, int(eta) + 1))
+        ua = u * (2.0 - _power(gap / (gap + 2.0 * room), int(eta) + 1))     # u * alpha
         spread.append(np.where(ua <= 1.0, ua, 1.0 / (2.0 - ua)) ** (1.0 / (eta + 1.0)))
     low = np.maximum(0.5 * (y1 + y2 - spread[0] * gap), lo)
     high = np.minimum(0.5 * (y1 + y2 + spread[1] * gap), hi)
@@ -217,8 +215,9 @@ def _sbx(P1: Array, P2: Array, rng: np.random.Generator, lb: Array, ub: Array,
 
 
 def _polynomial_mutation(X: Array, rng: np.random.Generator, lb: Array, ub: Array,
-                         eta: float = 20.0) -> Array:
-    """Polynomial mutation, each variable with probability 1/(number of variables)."""
+                         eta: float = 20.0, inplace: bool = False) -> Array:
+    """Polynomial mutation, each variable with probability 1/(number of variables); X itself
+    is changed with `inplace`, else a copy."""
     n, d = X.shape
     at = np.flatnonzero(rng.random((n, d)) < 1.0 / d)    # the entries mutated
     c = at % d
@@ -230,7 +229,7 @@ def _polynomial_mutation(X: Array, rng: np.random.Generator, lb: Array, ub: Arra
     v = np.where(down, u, 1.0 - u)
     room = np.where(down, 1.0 - near, near)
     q = (2.0 * v + (1.0 - 2.0 * v) * _power(room, int(eta) + 1)) ** (1.0 / (eta + 1.0)) - 1.0
-    Y = X.copy()
+    Y = X if inplace else X.copy()
     Y.ravel()[at] = np.clip(x + np.where(down, q, -q) * span, lo, ub[c])
     return Y
 
@@ -242,8 +241,8 @@ def _offspring(P1: Array, P2: Array, rng: np.random.Generator, lb: Array, ub: Ar
     binary crossover (the first children of all pairs, then the second ones), then polynomial
     mutation; and which of them are copies of their parent (neither crossed nor changed by the
     mutation)."""
-    children = _polynomial_mutation(np.concatenate(_sbx(P1, P2, rng, lb, ub, eta_c, prob_c))[:rows],
-                                    rng, lb, ub, eta_m)
+    children = np.concatenate(_sbx(P1, P2, rng, lb, ub, eta_c, prob_c))[:rows]
+    _polynomial_mutation(children, rng, lb, ub, eta_m, inplace=True)
     return children, (children == np.concatenate((P1, P2))[:rows]).all(axis=1)
 
 
@@ -254,7 +253,7 @@ def _tournaments(rng: np.random.Generator, population: int, winners: int,
     population (each individual meets as many others as the count allows); the winner of a
     against b is a where better(a, b), else b."""
     rounds = -(-2 * winners // population)
-    pairs = np.concatenate([rng.permutation(population) for _ in range(rounds)])
+    pairs = np.argsort(rng.random((rounds, population)), axis=1).ravel()
     a, b = pairs[:2 * winners].reshape(winners, 2).T
     return np.where(better(a, b), a, b)
 
