@@ -1,0 +1,76 @@
+// Orders of float64 values for the dominance kernels: an integer key per value and a sort of
+// (key, index) items.
+//
+// key() maps a double to an unsigned integer whose order is the numeric order: -0.0 and +0.0 get
+// the same key, -inf the smallest of the numbers and +inf the largest, and every NaN one key above
+// all of them.  Items are sorted by key, and items of the same key by index, so that the order is
+// fixed by the values and the indices alone.
+#pragma once
+
+#include <algorithm>
+#include <cstdint>
+#include <cstring>
+#include <vector>
+
+namespace order {
+
+using u64 = std::uint64_t;
+
+inline u64 key(double x) {
+    if (x != x) return ~u64{0};
+    x += 0.0;  // -0.0 becomes +0.0
+    u64 u;
+    std::memcpy(&u, &x, sizeof u);
+    return (u >> 63) ? ~u : (u | (u64{1} << 63));
+}
+
+struct Item {
+    u64 key;
+    std::int32_t index;
+};
+
+inline bool before(const Item& a, const Item& b) { return a.key < b.key || (a.key == b.key && a.index < b.index); }
+
+namespace detail {
+
+constexpr int kDigitBits = 11;
+constexpr int kDigits = (64 + kDigitBits - 1) / kDigitBits;  // 6
+constexpr int kBins = 1 << kDigitBits;
+// Below this many items a comparison sort is faster than the passes over the bins.
+constexpr std::size_t kRadixFrom = 384;
+
+}  // namespace detail
+
+// Sorts a[0..n) by (key, index).  The radix passes keep the order of equal keys, so items that
+// arrive in increasing index order (as every caller hands them) come out in (key, index) order;
+// small arrays are sorted by that comparison directly.  `tmp` is scratch for n items.
+inline void sort_items(Item* a, Item* tmp, std::size_t n) {
+    using namespace detail;
+    if (n < kRadixFrom) {
+        std::sort(a, a + n, [](const Item& x, const Item& y) { return before(x, y); });
+        return;
+    }
+    std::vector<std::uint32_t> count((std::size_t)kDigits * kBins, 0);
+    for (std::size_t i = 0; i < n; ++i) {
+        const u64 k = a[i].key;
+        for (int d = 0; d < kDigits; ++d) ++count[(std::size_t)d * kBins + ((k >> (d * kDigitBits)) & (kBins - 1))];
+    }
+    Item* from = a;
+    Item* to = tmp;
+    for (int d = 0; d < kDigits; ++d) {
+        std::uint32_t* c = count.data() + (std::size_t)d * kBins;
+        const u64 first = (from[0].key >> (d * kDigitBits)) & (kBins - 1);
+        if (c[first] == n) continue;  // every item has this digit: the pass would change nothing
+        std::uint32_t sum = 0;
+        for (int b = 0; b < kBins; ++b) {
+            const std::uint32_t here = c[b];
+            c[b] = sum;
+            sum += here;
+        }
+        for (std::size_t i = 0; i < n; ++i) to[c[(from[i].key >> (d * kDigitBits)) & (kBins - 1)]++] = from[i];
+        std::swap(from, to);
+    }
+    if (from != a) std::memcpy(a, from, n * sizeof(Item));
+}
+
+}  // namespace order
