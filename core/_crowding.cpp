@@ -2,7 +2,10 @@
 //
 // The levels and each front's objective rows are copied into private memory once; the fronts and
 // the order of each objective are sorted from those copies alone.  A row's distance is one sum,
-// its objectives added from the left, as the rule writes it.
+// its objectives added from the left, as the rule writes it.  The values of an objective in order
+// are read back from the sorted keys, which hold them exactly except for the sign of a zero: a
+// difference of zeros then has the other sign, which neither the quotient's magnitude nor a sum
+// started at +0.0 can show.
 #include "_crowding.hpp"
 
 #include <cmath>
@@ -18,15 +21,18 @@ void _crowding(const double* ObjV, int Nind, int M, const double* levels, double
     const double inf = std::numeric_limits<double>::infinity();
     if (Nind <= 0) return;
 
-    // The fronts: rows of finite level, by level and then by row.
-    std::vector<Item> rows, tmp(Nind);
+    // The fronts: rows of finite level, by level and then by row (one level: no sort needed).
+    std::vector<Item> rows;
     rows.reserve(Nind);
+    bool one = true;
     for (int i = 0; i < Nind; ++i) {
         const double level = levels[i];
         distance[i] = 0.0;
-        if (std::isfinite(level)) rows.push_back({order::key(level), i});
+        if (!std::isfinite(level)) continue;
+        rows.push_back({order::key(level), i});
+        one = one && rows.back().key == rows.front().key;
     }
-    order::sort_items(rows.data(), tmp.data(), rows.size());
+    if (!one) order::sort_items(rows.data(), rows.size());
 
     const int n_rows = (int)rows.size();
     std::vector<double> F, d;
@@ -49,15 +55,22 @@ void _crowding(const double* ObjV, int Nind, int M, const double* levels, double
         for (int j = 0; j < M; ++j) {
             // Local row t stands for the t-th row of the front, in increasing row order.
             for (int t = 0; t < n; ++t) by[t] = {order::key(F[(i64)t * M + j]), t};
-            order::sort_items(by.data(), tmp.data(), n);
-            const double smallest = F[(i64)by[0].index * M + j], largest = F[(i64)by[n - 1].index * M + j];
+            order::sort_items(by.data(), n);
+            // The values in order are read back from their keys, except NaN's (one key for all).
+            const auto value = [&](int t) {
+                return by[t].key == order::kNaN ? F[(i64)by[t].index * M + j] : order::value(by[t].key);
+            };
+            const double smallest = value(0), largest = value(n - 1);
             if (largest == smallest) continue;
             d[by[0].index] = inf;
             d[by[n - 1].index] = inf;
             const double range = largest - smallest;
+            double previous = smallest, here = value(1);
             for (int t = 1; t < n - 1; ++t) {
-                const double next = F[(i64)by[t + 1].index * M + j], previous = F[(i64)by[t - 1].index * M + j];
+                const double next = value(t + 1);
                 d[by[t].index] += (next - previous) / range;
+                previous = here;
+                here = next;
             }
         }
         for (int t = 0; t < n; ++t) distance[front[t].index] = d[t];

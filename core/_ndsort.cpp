@@ -129,8 +129,8 @@ public:
         const int b = block_of(y);
         if (b < 0) return false;
         const std::vector<Step>& s = blocks_[b];
-        auto it = std::upper_bound(s.begin(), s.end(), y, [](double v, const Step& t) { return v < t.y; });
-        return (it - 1)->z <= z;  // the last step with y' <= y has the least z' among them
+        return last_at_most(s.data(), s.size(), y, [](const Step& t) { return t.y; })->z <= z;
+        // (the last step with y' <= y has the least z' among them)
     }
 
     // Adds (y, z), which no member covers, and drops the members it covers.
@@ -176,8 +176,23 @@ public:
 private:
     static constexpr std::size_t kMax = 128;
 
+    // The last element of a[0..n) (increasing, n >= 1, a[0] <= y) whose value is <= y: a search
+    // without branches on the values, which come in no order a predictor could learn.
+    template <class T, class Value>
+    static const T* last_at_most(const T* a, std::size_t n, double y, Value value) {
+        while (n > 1) {
+            const std::size_t half = n / 2;
+            a = value(a[half]) <= y ? a + half : a;
+            n -= half;
+        }
+        return a;
+    }
+
     // The last block whose first y is <= y, or -1.
-    int block_of(double y) const { return (int)(std::upper_bound(heads_.begin(), heads_.end(), y) - heads_.begin()) - 1; }
+    int block_of(double y) const {
+        if (heads_.empty() || heads_[0] > y) return -1;
+        return (int)(last_at_most(heads_.data(), heads_.size(), y, [](double h) { return h; }) - heads_.data());
+    }
 
     std::vector<std::vector<Step>> blocks_;
     std::vector<double> heads_;
@@ -218,10 +233,10 @@ ObjectiveOrders objective_orders(const double* X, int M, int U) {
     o.point.resize(size);
     o.place.resize(size);
     o.run_end.resize(size);
-    std::vector<Item> items(U), tmp(U);
+    std::vector<Item> items(U);
     for (int j = 1; j < M; ++j) {
         for (int p = 0; p < U; ++p) items[p] = {order::key(X[(i64)p * M + j]), p};
-        order::sort_items(items.data(), tmp.data(), U);
+        order::sort_items(items.data(), U);
         const std::size_t row = (std::size_t)(j - 1) * U;
         std::int32_t *point = o.point.data() + row, *place = o.place.data() + row, *run_end = o.run_end.data() + row;
         for (int t = 0; t < U; ++t) {
@@ -360,10 +375,9 @@ void rank_feasible(const double* W, int M, const std::vector<std::int32_t>& rows
     const int n = (int)rows.size();
     if (n == 0) return;
     // The lexicographic order: the first objective by key, then runs of equal first objectives.
-    std::vector<Item> items(n), tmp(n);
+    std::vector<Item> items(n);
     for (int i = 0; i < n; ++i) items[i] = {M > 0 ? order::key(W[(i64)rows[i] * M]) : 0, rows[i]};
-    order::sort_items(items.data(), tmp.data(), n);
-    tmp = std::vector<Item>();
+    order::sort_items(items.data(), n);
     std::vector<std::int32_t> sorted(n);
     for (int i = 0; i < n; ++i) sorted[i] = items[i].index;
     if (M > 1)
@@ -433,6 +447,7 @@ int _ndsort(const double* ObjV, int Nind, int M, const int* maxormins, const dou
     });
 
     std::vector<std::int32_t> feasible, infeasible;
+    feasible.reserve(N);
     for (std::int32_t i = 0; i < Nind; ++i) (violation[i] == 0 ? feasible : infeasible).push_back(i);
 
     Fronts fronts(needNum);
@@ -443,9 +458,9 @@ int _ndsort(const double* ObjV, int Nind, int M, const int* maxormins, const dou
     // The infeasible rows: one front per distinct violation, until the cap.
     if (!fronts.full() && !infeasible.empty()) {
         const int n = (int)infeasible.size();
-        std::vector<Item> items(n), tmp(n);
+        std::vector<Item> items(n);
         for (int i = 0; i < n; ++i) items[i] = {order::key(violation[infeasible[i]]), infeasible[i]};
-        order::sort_items(items.data(), tmp.data(), n);
+        order::sort_items(items.data(), n);
         for (int i = 0; i < n;) {
             int e = i + 1;
             while (e < n && items[e].key == items[i].key) ++e;

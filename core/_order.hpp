@@ -16,12 +16,23 @@ namespace order {
 
 using u64 = std::uint64_t;
 
+// The key of every NaN.
+inline constexpr u64 kNaN = ~u64{0};
+
 inline u64 key(double x) {
-    if (x != x) return ~u64{0};
+    if (x != x) return kNaN;
     x += 0.0;  // -0.0 becomes +0.0
     u64 u;
     std::memcpy(&u, &x, sizeof u);
     return (u >> 63) ? ~u : (u | (u64{1} << 63));
+}
+
+// The number a key other than kNaN stands for (+0.0 for both zeros).
+inline double value(u64 k) {
+    const u64 u = (k >> 63) ? (k & ~(u64{1} << 63)) : ~k;
+    double x;
+    std::memcpy(&x, &u, sizeof x);
+    return x;
 }
 
 struct Item {
@@ -43,13 +54,15 @@ constexpr std::size_t kRadixFrom = 384;
 
 // Sorts a[0..n) by (key, index).  The radix passes keep the order of equal keys, so items that
 // arrive in increasing index order (as every caller hands them) come out in (key, index) order;
-// small arrays are sorted by that comparison directly.  `tmp` is scratch for n items.
-inline void sort_items(Item* a, Item* tmp, std::size_t n) {
+// small arrays are sorted by that comparison directly.
+inline void sort_items(Item* a, std::size_t n) {
     using namespace detail;
     if (n < kRadixFrom) {
         std::sort(a, a + n, [](const Item& x, const Item& y) { return before(x, y); });
         return;
     }
+    std::vector<Item> scratch(n);
+    Item* tmp = scratch.data();
     std::vector<std::uint32_t> count((std::size_t)kDigits * kBins, 0);
     for (std::size_t i = 0; i < n; ++i) {
         const u64 k = a[i].key;
