@@ -124,10 +124,12 @@ public:
         double y, z;
     };
 
-    // Some member has y' <= y and z' <= z.
+    // Some member has y' <= y and z' <= z.  The first step (least y) and the last (least z) decide
+    // most queries without a search.
     bool covers(double y, double z) const {
+        if (blocks_.empty() || y < first_.y || z < last_.z) return false;
+        if (last_.y <= y || first_.z <= z) return true;
         const int b = block_of(y);
-        if (b < 0) return false;
         const std::vector<Step>& s = blocks_[b];
         return last_at_most(s.data(), s.size(), y, [](const Step& t) { return t.y; })->z <= z;
         // (the last step with y' <= y has the least z' among them)
@@ -136,41 +138,34 @@ public:
     // Adds (y, z), which no member covers, and drops the members it covers.
     void add(double y, double z) {
         if (blocks_.empty()) {
-            blocks_.push_back({{y, z}});
+            blocks_.emplace_back().reserve(kMax + 1);
+            blocks_[0].push_back({y, z});
             heads_.push_back(y);
+            first_ = last_ = Step{y, z};
             return;
         }
-        int b = block_of(y);
-        if (b < 0) b = 0;
+        const int b = std::max(block_of(y), 0);
         std::vector<Step>& s = blocks_[b];
-        const std::size_t at =
-            std::lower_bound(s.begin(), s.end(), y, [](const Step& t, double v) { return t.y < v; }) - s.begin();
+        Step* const steps = s.data();
+        const std::size_t n = s.size();
+        std::size_t at = 0;  // the first step with y' >= y
+        if (n > 16)
+            at = std::lower_bound(steps, steps + n, y, [](const Step& t, double v) { return t.y < v; }) - steps;
+        else
+            while (at < n && steps[at].y < y) ++at;
         std::size_t end = at;
-        while (end < s.size() && s[end].z >= z) ++end;
-        if (end == s.size()) {
-            // The covered run may go on into the following blocks.
-            while (b + 1 < (int)blocks_.size()) {
-                std::vector<Step>& t = blocks_[b + 1];
-                std::size_t k = 0;
-                while (k < t.size() && t[k].z >= z) ++k;
-                if (k < t.size()) {
-                    t.erase(t.begin(), t.begin() + k);
-                    heads_[b + 1] = t.front().y;
-                    break;
-                }
-                blocks_.erase(blocks_.begin() + b + 1);
-                heads_.erase(heads_.begin() + b + 1);
-            }
+        while (end < n && steps[end].z >= z) ++end;
+        if (end == n) drop_covered_after(b, z);
+        if (end > at) {  // the new step takes the place of the first covered one
+            steps[at] = Step{y, z};
+            s.erase(s.begin() + (at + 1), s.begin() + end);
+        } else {
+            s.insert(s.begin() + at, Step{y, z});
         }
-        s.erase(s.begin() + at, s.begin() + end);
-        s.insert(s.begin() + at, Step{y, z});
         heads_[b] = s.front().y;
-        if (s.size() > kMax) {
-            std::vector<Step> upper(s.begin() + kMax / 2, s.end());
-            s.resize(kMax / 2);
-            heads_.insert(heads_.begin() + b + 1, upper.front().y);
-            blocks_.insert(blocks_.begin() + b + 1, std::move(upper));
-        }
+        if (s.size() > kMax) split(b);
+        first_ = blocks_.front().front();
+        last_ = blocks_.back().back();
     }
 
 private:
@@ -188,6 +183,33 @@ private:
         return a;
     }
 
+    // Drops the steps of z' >= z at the start of the blocks after block b: the covered run that
+    // began in block b goes on there.
+    void drop_covered_after(int b, double z) {
+        while (b + 1 < (int)blocks_.size()) {
+            std::vector<Step>& t = blocks_[b + 1];
+            std::size_t k = 0;
+            while (k < t.size() && t[k].z >= z) ++k;
+            if (k < t.size()) {
+                t.erase(t.begin(), t.begin() + k);
+                heads_[b + 1] = t.front().y;
+                return;
+            }
+            blocks_.erase(blocks_.begin() + b + 1);
+            heads_.erase(heads_.begin() + b + 1);
+        }
+    }
+
+    // Splits block b, grown past kMax steps, into two halves.
+    void split(int b) {
+        std::vector<Step> upper;
+        upper.reserve(kMax + 1);
+        upper.assign(blocks_[b].begin() + kMax / 2, blocks_[b].end());
+        blocks_[b].resize(kMax / 2);
+        heads_.insert(heads_.begin() + b + 1, upper.front().y);
+        blocks_.insert(blocks_.begin() + b + 1, std::move(upper));
+    }
+
     // The last block whose first y is <= y, or -1.
     int block_of(double y) const {
         if (heads_.empty() || heads_[0] > y) return -1;
@@ -196,10 +218,12 @@ private:
 
     std::vector<std::vector<Step>> blocks_;
     std::vector<double> heads_;
+    Step first_{}, last_{};
 };
 
 void staircases(const double* X, int U, const i64* group, Fronts& fronts, int* rank) {
     std::vector<Staircase> front;
+    front.reserve(64);
     for (int p = 0; p < U; ++p) {
         const double y = X[(i64)p * 3 + 1], z = X[(i64)p * 3 + 2];
         const int k = first_free(fronts.limit(), [&](int f) { return front[f].covers(y, z); });
@@ -378,14 +402,14 @@ void rank_feasible(const double* W, int M, const std::vector<std::int32_t>& rows
     std::vector<Item> items(n);
     for (int i = 0; i < n; ++i) items[i] = {M > 0 ? order::key(W[(i64)rows[i] * M]) : 0, rows[i]};
     order::sort_items(items.data(), n);
-    std::vector<std::int32_t> sorted(n);
+    std::unique_ptr<std::int32_t[]> sorted(new std::int32_t[n]);
     for (int i = 0; i < n; ++i) sorted[i] = items[i].index;
     if (M > 1)
         for (int i = 0; i < n;) {
             int e = i + 1;
             while (e < n && items[e].key == items[i].key) ++e;
             if (e - i > 1)
-                std::sort(sorted.begin() + i, sorted.begin() + e,
+                std::sort(sorted.get() + i, sorted.get() + e,
                           [&](std::int32_t a, std::int32_t b) { return lex_before(W, M, 1, a, b); });
             i = e;
         }
@@ -398,20 +422,20 @@ void rank_feasible(const double* W, int M, const std::vector<std::int32_t>& rows
         if (i == 0 || !same_row(W, M, sorted[i - 1], sorted[i])) start.push_back(i);
     const int U = (int)start.size();
     start.push_back(n);
-    std::vector<i64> group(U);
-    std::vector<double> X((std::size_t)U * M);
+    std::unique_ptr<i64[]> group(new i64[U]);
+    std::unique_ptr<double[]> X(new double[(std::size_t)U * M + 1]);
     for (int p = 0; p < U; ++p) {
         group[p] = start[p + 1] - start[p];
-        std::memcpy(X.data() + (i64)p * M, W + (i64)sorted[start[p]] * M, (std::size_t)M * sizeof(double));
+        std::memcpy(X.get() + (i64)p * M, W + (i64)sorted[start[p]] * M, (std::size_t)M * sizeof(double));
     }
 
-    std::vector<int> rank(U);
+    std::unique_ptr<int[]> rank(new int[U]);
     if (M <= 2)
-        sweep(X.data(), M, U, group.data(), fronts, rank.data());
+        sweep(X.get(), M, U, group.get(), fronts, rank.get());
     else if (M == 3)
-        staircases(X.data(), U, group.data(), fronts, rank.data());
+        staircases(X.get(), U, group.get(), fronts, rank.get());
     else
-        bitsets(X.data(), M, U, group.data(), fronts, rank.data(), Parallel);
+        bitsets(X.get(), M, U, group.get(), fronts, rank.get(), Parallel);
     for (int p = 0; p < U; ++p)
         for (int i = start[p]; i < start[p + 1]; ++i) front[sorted[i]] = rank[p];
 }
@@ -426,17 +450,16 @@ int _ndsort(const double* ObjV, int Nind, int M, const int* maxormins, const dou
     const double inf = std::numeric_limits<double>::infinity();
 
     // The working copy, read once from the caller's arrays.
-    std::vector<double> W((std::size_t)N * L), violation(N);
+    std::unique_ptr<double[]> W(new double[(std::size_t)N * L + 1]), violation(new double[N]);
     evo::for_rows(N, N * (L + K), Parallel, [&](i64 i) {
         const double* a = ObjV + i * L;
-        double* w = W.data() + i * L;
+        double* w = W.get() + i * L;
         bool nan = false;
-        for (i64 j = 0; j < L; ++j) {
-            double x = maxormins != nullptr ? (double)maxormins[j] * a[j] : a[j];
-            x += 0.0;  // -0.0 becomes +0.0
-            w[j] = x;
-            nan |= x != x;
-        }
+        if (maxormins != nullptr)
+            for (i64 j = 0; j < L; ++j) w[j] = (double)maxormins[j] * a[j] + 0.0;  // -0.0 becomes +0.0
+        else
+            for (i64 j = 0; j < L; ++j) w[j] = a[j] + 0.0;
+        for (i64 j = 0; j < L; ++j) nan |= w[j] != w[j];
         double sum = 0.0;
         for (i64 c = 0; c < K; ++c) {
             const double v = CV[i * K + c];
@@ -452,8 +475,8 @@ int _ndsort(const double* ObjV, int Nind, int M, const int* maxormins, const dou
 
     Fronts fronts(needNum);
     std::vector<int> front(N, -1);
-    rank_feasible(W.data(), M, feasible, fronts, front.data(), Parallel);
-    W = std::vector<double>();
+    rank_feasible(W.get(), M, feasible, fronts, front.data(), Parallel);
+    W.reset();
 
     // The infeasible rows: one front per distinct violation, until the cap.
     if (!fronts.full() && !infeasible.empty()) {
