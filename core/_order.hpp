@@ -54,16 +54,17 @@ constexpr std::size_t kRadixFrom = 384;
 
 // Sorts a[0..n) by (key, index).  The radix passes keep the order of equal keys, so items that
 // arrive in increasing index order (as every caller hands them) come out in (key, index) order;
-// small arrays are sorted by that comparison directly.
-inline void sort_items(Item* a, std::size_t n) {
+// small arrays are sorted by that comparison directly.  `tmp` is scratch for n items; without it
+// the sort allocates its own (and may then throw std::bad_alloc).
+inline void sort_items(Item* a, std::size_t n, Item* tmp = nullptr) {
     using namespace detail;
     if (n < kRadixFrom) {
         std::sort(a, a + n, [](const Item& x, const Item& y) { return before(x, y); });
         return;
     }
-    std::vector<Item> scratch(n);
-    Item* tmp = scratch.data();
-    std::vector<std::uint32_t> count((std::size_t)kDigits * kBins, 0);
+    std::vector<Item> scratch(tmp == nullptr ? n : 0);
+    if (tmp == nullptr) tmp = scratch.data();
+    std::uint32_t count[kDigits * kBins] = {};
     for (std::size_t i = 0; i < n; ++i) {
         const u64 k = a[i].key;
         for (int d = 0; d < kDigits; ++d) ++count[(std::size_t)d * kBins + ((k >> (d * kDigitBits)) & (kBins - 1))];
@@ -71,7 +72,7 @@ inline void sort_items(Item* a, std::size_t n) {
     Item* from = a;
     Item* to = tmp;
     for (int d = 0; d < kDigits; ++d) {
-        std::uint32_t* c = count.data() + (std::size_t)d * kBins;
+        std::uint32_t* c = count + (std::size_t)d * kBins;
         const u64 first = (from[0].key >> (d * kDigitBits)) & (kBins - 1);
         if (c[first] == n) continue;  // every item has this digit: the pass would change nothing
         std::uint32_t sum = 0;
