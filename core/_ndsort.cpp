@@ -259,12 +259,13 @@ ObjectiveOrders objective_orders(const double* X, int M, int U, int Parallel) {
     o.place.resize(size);
     o.run_end.resize(size);
     std::vector<Item> all(size), scratch(size);
+    std::vector<std::uint32_t> counts((std::size_t)(M - 1) * order::kCounts);
     evo::for_rows(M - 1, (i64)(M - 1) * U * 8, Parallel, [&](i64 j1) {
         const int j = (int)j1 + 1;
         const std::size_t row = (std::size_t)(j - 1) * U;
         Item* items = all.data() + row;
         for (int p = 0; p < U; ++p) items[p] = {order::key(X[(i64)p * M + j]), p};
-        order::sort_items(items, U, scratch.data() + row);
+        order::sort_items(items, U, scratch.data() + row, counts.data() + (std::size_t)(j - 1) * order::kCounts);
         std::int32_t *point = o.point.data() + row, *place = o.place.data() + row, *run_end = o.run_end.data() + row;
         for (int t = 0; t < U; ++t) {
             point[t] = items[t].index;

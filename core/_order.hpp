@@ -52,19 +52,25 @@ constexpr std::size_t kRadixFrom = 384;
 
 }  // namespace detail
 
+// The counters of one radix sort.
+inline constexpr std::size_t kCounts = (std::size_t)detail::kDigits * detail::kBins;
+
 // Sorts a[0..n) by (key, index).  The radix passes keep the order of equal keys, so items that
 // arrive in increasing index order (as every caller hands them) come out in (key, index) order;
-// small arrays are sorted by that comparison directly.  `tmp` is scratch for n items; without it
-// the sort allocates its own (and may then throw std::bad_alloc).
-inline void sort_items(Item* a, std::size_t n, Item* tmp = nullptr) {
+// small arrays are sorted by that comparison directly.  `tmp` is scratch for n items and `count`
+// for kCounts counters; the sort allocates what it is not given (and may then throw
+// std::bad_alloc), so that a loop on the team hands it both.
+inline void sort_items(Item* a, std::size_t n, Item* tmp = nullptr, std::uint32_t* count = nullptr) {
     using namespace detail;
     if (n < kRadixFrom) {
         std::sort(a, a + n, [](const Item& x, const Item& y) { return before(x, y); });
         return;
     }
-    std::vector<Item> scratch(tmp == nullptr ? n : 0);
-    if (tmp == nullptr) tmp = scratch.data();
-    std::uint32_t count[kDigits * kBins] = {};
+    std::vector<Item> own_items(tmp == nullptr ? n : 0);
+    std::vector<std::uint32_t> own_count(count == nullptr ? kCounts : 0);
+    if (tmp == nullptr) tmp = own_items.data();
+    if (count == nullptr) count = own_count.data();
+    std::fill(count, count + kCounts, 0);
     for (std::size_t i = 0; i < n; ++i) {
         const u64 k = a[i].key;
         for (int d = 0; d < kDigits; ++d) ++count[(std::size_t)d * kBins + ((k >> (d * kDigitBits)) & (kBins - 1))];
