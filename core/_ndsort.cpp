@@ -138,7 +138,7 @@ public:
     // Adds (y, z), which no member covers, and drops the members it covers.
     void add(double y, double z) {
         if (blocks_.empty()) {
-            blocks_.emplace_back().reserve(kMax + 1);
+            blocks_.emplace_back().reserve(16);
             blocks_[0].push_back({y, z});
             heads_.push_back(y);
             first_ = last_ = Step{y, z};
