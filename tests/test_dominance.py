@@ -2,7 +2,6 @@
 against their rules written out plainly (tests/_support.py)."""
 
 import itertools
-import threading
 
 import numpy as np
 import pytest
@@ -201,42 +200,3 @@ def test_errors_in_order(function, args, message):
         function(*args)
     assert type(info.value) is RuntimeError and info.value.args == (f"error in {message}",)
     assert [a.tobytes() for a in arrays] == [a.tobytes() for a in args if isinstance(a, np.ndarray)]
-
-
-# ---- callers' arrays written meanwhile -----------------------------------------------------------------
-
-
-@pytest.mark.parametrize(
-    "call",
-    [
-        lambda F, L: ndsort(F, None, None, None, True),
-        lambda F, L: ndsort(F[:, :3]),
-        lambda F, L: ndsort(F[:, :2], F[:, 2:], None, 1000),
-        lambda F, L: crowding(F, L),
-        lambda F, L: associate(F, F[:91]),
-    ],
-    ids=["ndsort-bitsets", "ndsort-staircases", "ndsort-sweep-CV", "crowding", "associate"],
-)
-def test_arrays_written_during_the_call_stay_in_bounds(call):
-    F = sphere(6000, 5)
-    L = np.ones(6000)
-    values = np.array([nan, inf, -inf, 0.0, -0.0, 1.0, 1e300, 7.0])
-    stop = threading.Event()
-
-    def scribble():
-        r = rng(40)
-        while not stop.is_set():
-            F[r.integers(0, len(F), 64), r.integers(0, 5, 64)] = values[r.integers(0, 8, 64)]
-            L[r.integers(0, len(L), 64)] = values[r.integers(0, 8, 64)]
-
-    writer = threading.Thread(target=scribble)
-    writer.start()
-    try:
-        for _ in range(5):
-            try:
-                call(F, L)
-            except RuntimeError:  # a reference row scribbled to NaN
-                pass
-    finally:
-        stop.set()
-        writer.join()
