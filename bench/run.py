@@ -786,6 +786,103 @@ case("sarnet 1000x200 Half_N=True", needs=("sarnet",))(sarnet_case(1000, 200, Tr
 case("sarnet 1000x200 Half_N=1000", needs=("sarnet",))(sarnet_case(1000, 200, 1000, parallel=True))
 case("sarnet 1000x200 genes x10^6", needs=("sarnet",))(sarnet_case(1000, 200, False, wide=True, parallel=True))
 
+# ---------------------------------------------------------------------------------------------
+# The dominance operators of NSGA-II and NSGA-III against their peers in the bench extra.
+
+def dominance_data(n, m, kind="uniform", seed=9):
+    rng = np.random.default_rng(seed)
+    if kind == "sphere":                              # every point on the first front
+        X = np.abs(rng.normal(size=(n, m)))
+        return X / np.linalg.norm(X, axis=1, keepdims=True)
+    return rng.random((n, m))
+
+
+def levels_are_ranks(a, b):
+    """ndsort's levels against moocore's 0-based ranks: levels == ranks + 1 on every row."""
+    ok = bool(np.array_equal(a[0], b + 1.0)) and a[1] == int(b.max()) + 1
+    return ok, "levels == ranks + 1" if ok else "levels differ from ranks + 1"
+
+
+def ndsort_case(n, m, kind="uniform", targets=None):
+    def setup(mode, ops, ctx):
+        try:
+            import moocore
+        except ImportError:
+            raise Skip("moocore is not installed (the bench extra)")
+        f = ops["ndsort"]
+        X = dominance_data(n, m, kind)
+
+        def report(times, ctx):
+            return {"fronts": int(f(X)[1]), "Parallel vs moocore": f"{times['baseline'] / times['Parallel']:.2f}x",
+                    "parallel/serial": round(times["Parallel"] / times["evocore"], 3)}
+        return Bench(call(f, X), call(moocore.pareto_rank, X), check=levels_are_ranks,
+                     variants={"Parallel": call(f, X, None, None, None, True)}, report=report, targets=targets)
+    return setup
+
+
+for _n, _m, _kind, _least in ((200, 3, "uniform", 2.0), (10**4, 2, "uniform", 1.0), (10**4, 3, "uniform", 1.0),
+                              (10**4, 5, "uniform", 2.0), (10**4, 10, "uniform", 2.0), (10**5, 2, "uniform", 1.0),
+                              (10**4, 5, "sphere", None)):
+    _size = f"10^{round(np.log10(_n))}" if _n >= 10**4 else str(_n)
+    _label = " one front (sphere)" if _kind == "sphere" else ""
+    case(f"ndsort {_size}x{_m}{_label} vs moocore.pareto_rank", needs=("ndsort",))(
+        ndsort_case(_n, _m, _kind, targets=_least and {"ratio": _least}))
+
+
+def crowding_agrees(a, b, m):
+    """pymoo divides the sum by the number of objectives and sums in another order."""
+    def check(a, b):
+        same_inf = np.array_equal(np.isinf(a), np.isinf(b))
+        finite = np.isfinite(a)
+        ok = same_inf and bool(np.allclose(a[finite], m * b[finite], rtol=1e-12, atol=0))
+        return ok, "equal to pymoo's times M (allclose)" if ok else "differs from pymoo's times M"
+    return check(a, b)
+
+
+def crowding_case(n, m, least):
+    def setup(mode, ops, ctx):
+        try:
+            from pymoo.operators.survival.rank_and_crowding.metrics import calc_crowding_distance
+        except ImportError:
+            raise Skip("pymoo is not installed (the bench extra)")
+        F = dominance_data(n, m, "sphere")            # one front
+        levels = np.ones(n)
+        return Bench(call(ops["crowding"], F, levels), call(calc_crowding_distance, F),
+                     check=lambda a, b: crowding_agrees(a, b, m), targets={"ratio": least})
+    return setup
+
+
+case("crowding 100x3 one front vs pymoo calc_crowding_distance", needs=("crowding",))(crowding_case(100, 3, 10.0))
+case("crowding 10^4x3 one front vs pymoo calc_crowding_distance", needs=("crowding",))(crowding_case(10**4, 3, 5.0))
+
+
+def np_associate(F, W):
+    """NSGA-III's association as a user writes it in NumPy."""
+    U = W / np.linalg.norm(W, axis=1, keepdims=True)
+    P = F @ U.T
+    d2 = np.sum((F[:, None, :] - P[:, :, None] * U[None, :, :]) ** 2, axis=2)
+    index = np.argmin(d2, axis=1)
+    return index.astype(np.int32), np.sqrt(d2[np.arange(len(F)), index])
+
+
+def associations_agree(a, b):
+    """The same reference wherever the NumPy sums (taken in another order) leave no near tie."""
+    same = a[0] == b[0]
+    ok = bool(np.allclose(a[1], b[1], rtol=1e-9, atol=1e-12)) and same.mean() > 0.999
+    return ok, f"{same.mean():.4f} of the indices equal, distances allclose" if ok else "associations differ"
+
+
+def associate_case(n):
+    def setup(mode, ops, ctx):
+        import itertools
+        m, h = 3, 12
+        W = np.array([c for c in itertools.product(range(h + 1), repeat=m) if sum(c) == h]) / h   # 91 points
+        F = dominance_data(n, m)
+        return Bench(call(ops["associate"], F, W), call(np_associate, F, W), check=associations_agree,
+                     targets={"ratio": 5.0})
+    return setup
+
+
 # polvane: SciPy's cdist sums every entry in the same order, so it must agree exactly; the
 # matrix-product forms (|a|^2 + |b|^2 - 2 a.b, and the product of unit rows) are the fast inexact
 # NumPy code and are timed alongside as variants.
@@ -986,6 +1083,9 @@ for _metric, _parallel in (("euclidean", False), ("cityblock", False), ("euclide
 case("polvane 2000x2000x16 euclidean vs cdist", needs=("polvane",))(
     polvane_case(2000, 2000, 16, "euclidean", targets={"ratio": 2.0, "vs matmul form": 1.0}))
 case("polvane 2000x2000x16 cosine vs cdist", needs=("polvane",))(polvane_case(2000, 2000, 16, "cosine"))
+# associate's NumPy form calls the matrix product too.
+case("associate 200x3, 91 reference points vs NumPy", needs=("associate",))(associate_case(200))
+case("associate 10^4x3, 91 reference points vs NumPy", needs=("associate",))(associate_case(10**4))
 
 
 # ---------------------------------------------------------------------------------------------
@@ -1035,6 +1135,15 @@ def forms_genes(n, L):
 
 for _n, _L in ((100, 50), (1000, 1000)):
     case(f"forms gene_range {_n}x{_L}", needs=("_forms",))(forms_case("gene_range", forms_genes, _n, _L))
+
+
+def forms_associate(n, m):
+    rng = np.random.default_rng(5)
+    return rng.random((n, m)), rng.random((91, m)) + 0.01
+
+
+for _n in (200, 10**4):
+    case(f"forms _associate {_n}x3, 91 reference points", needs=("_forms",))(forms_case("_associate", forms_associate, _n, 3))
 
 
 # ---------------------------------------------------------------------------------------------

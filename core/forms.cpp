@@ -5,14 +5,16 @@
 // `compiled` and `supported` are tuples of form names, widest first; `picked` is the form the
 // operator runs on this processor.  The kernels are _polvane_eu and _polvane_ci (A against B),
 // _polvane_eu_self and _polvane_ci_self (A against itself; B is not read), _velkor (A is Phen, B
-// is FieldD with lengths 0 to 31) and sarnet's gene_range (A an int32 matrix with elements; the
-// result is the int32 row [smallest, largest]).  Other arrays are taken as C-contiguous float64
+// is FieldD with lengths 0 to 31), sarnet's gene_range (A an int32 matrix with elements; the
+// result is the int32 row [smallest, largest]) and _associate (A is ObjV, B refpoints; the result
+// is the pair (index, distance)).  Other arrays are taken as C-contiguous float64
 // matrices.
 #include <new>
 #include <vector>
 
 #include "../frame/values.hpp"
 
+#include "_associate.hpp"
 #include "_polvane.hpp"
 #include "_sarnet.hpp"
 #include "_velkor.hpp"
@@ -25,20 +27,21 @@ enum Param { KERNEL, FORM, A_, B_, PARALLEL };
 const evo::Param kParams[] = {evo::optional("kernel"), evo::optional("form"), evo::optional("A"),
                               evo::optional("B"), evo::optional_false("Parallel")};
 
-enum Message { M_PARALLEL, M_KERNEL, M_FORM, M_COLUMNS, M_FIELDD, M_GENES };
+enum Message { M_PARALLEL, M_KERNEL, M_FORM, M_COLUMNS, M_FIELDD, M_GENES, M_LENGTH };
 const char* const kMessages[] = {
     "error in _forms: Parallel must be None, True or False.",
-    "error in _forms: kernel must be _polvane_eu, _polvane_eu_self, _polvane_ci, _polvane_ci_self, _velkor or "
-    "gene_range.",
+    "error in _forms: kernel must be _polvane_eu, _polvane_eu_self, _polvane_ci, _polvane_ci_self, _velkor, "
+    "gene_range or _associate.",
     "error in _forms: form must be one of the kernel's forms that this processor supports.",
     "error in _forms: A and B must have the same number of columns.",
     "error in _forms: FieldD must have 8 rows, one column per column of Phen and lengths 0 to 31.",
     "error in _forms: gene_range needs a matrix with elements.",
+    "error in _forms: every row of B must have a positive finite length.",
 };
 
 const char* const kBuiltins[] = {"RuntimeError", "MemoryError"};
 
-enum Kind { POLVANE, VELKOR, GENES };
+enum Kind { POLVANE, VELKOR, GENES, ASSOCIATE };
 struct Kernel {
     const char* name;
     Kind kind;
@@ -47,10 +50,16 @@ struct Kernel {
 };
 const Kernel kKernels[] = {{"_polvane_eu", POLVANE, 0, false}, {"_polvane_eu_self", POLVANE, 0, true},
                            {"_polvane_ci", POLVANE, 1, false}, {"_polvane_ci_self", POLVANE, 1, true},
-                           {"_velkor", VELKOR, 0, false},      {"gene_range", GENES, 0, false}};
+                           {"_velkor", VELKOR, 0, false},      {"gene_range", GENES, 0, false},
+                           {"_associate", ASSOCIATE, 0, false}};
 
 FormTable forms_of(const Kernel& k) {
-    return k.kind == POLVANE ? _polvane_forms() : k.kind == VELKOR ? _velkor_forms() : gene_range_forms();
+    switch (k.kind) {
+        case POLVANE: return _polvane_forms();
+        case VELKOR: return _velkor_forms();
+        case GENES: return gene_range_forms();
+        default: return _associate_forms();
+    }
 }
 
 evo::Ref text(const char* s) { return evo::Ref::steal(PyUnicode_FromString(s)); }
@@ -129,6 +138,19 @@ PyObject* genes(int form, PyObject* Chrom) {
     return range.release();
 }
 
+PyObject* association(int form, PyObject* ObjV, PyObject* refpoints) {
+    evo::Array F = evo::ndarray_argument(ObjV, evo::Elem::f64, 2);
+    evo::Array W = evo::ndarray_argument(refpoints, evo::Elem::f64, 2);
+    const Py_ssize_t Nind = F.dim(0), M = F.dim(1), K = W.dim(0);
+    if (W.dim(1) != M) evo::fail(M_COLUMNS);
+    evo::Array index = evo::Array::empty({Nind}, evo::Elem::i32);
+    evo::Array distance = evo::Array::empty({Nind}, evo::Elem::f64);
+    if (!_associate_form(form, F.matrix(Nind, M), evo::to_int(Nind), evo::to_int(M), W.matrix(K, M), evo::to_int(K),
+                         index.out_ivector(Nind), distance.out_vector(Nind)))
+        evo::fail(M_LENGTH);
+    return evo::pair(evo::Ref::steal(index.release()), evo::Ref::steal(distance.release())).release();
+}
+
 const int kLine = __LINE__ + 1;
 PyObject* forms(evo::Args& a) {
     const int Parallel = evo::bool_switch(a[PARALLEL], M_PARALLEL);
@@ -143,6 +165,7 @@ PyObject* forms(evo::Args& a) {
     if (form == t.count) evo::fail(M_FORM);
     if (k->kind == VELKOR) return encode(form, a[A_], a[B_], Parallel);
     if (k->kind == GENES) return genes(form, a[A_]);
+    if (k->kind == ASSOCIATE) return association(form, a[A_], a[B_]);
     return distances(*k, form, a[A_], a[B_], Parallel);
 }
 

@@ -68,6 +68,7 @@ public:
     static Array in_place(PyObject* obj, Elem elem, int ndim);
     // The data of an int32 (rows x cols) result, after checking shape and element type.
     int* out_imatrix(Py_ssize_t rows, Py_ssize_t cols);
+    int* out_ivector(Py_ssize_t n);
 
     const int* imatrix(Py_ssize_t rows, Py_ssize_t cols) const { return (const int*)data(rows, cols, 2); }
     // The number of elements of the buffer.
@@ -82,6 +83,7 @@ private:
     bool direct_view(PyObject* obj, Elem elem, int ndim, bool writable);
     const void* data(Py_ssize_t n0, Py_ssize_t n1, int ndim) const;
     void* out_data(Py_ssize_t n0, Py_ssize_t n1, int ndim);
+    int* int_data(void* p) const;
     void reset() noexcept;
 
     void set_data(void* buf, Py_ssize_t len, Py_ssize_t itemsize, int ndim, const Py_ssize_t* shape, bool writable);

@@ -565,6 +565,42 @@ def polvane_args(draw):
     return [("A", a), ("B", b), ("metric", maybe_wild(draw, metrics)), ("Parallel", maybe_wild(draw, switch))]
 
 
+OBJECTIVES = [0.0, 1.0, 2.0, 3.0, -0.0, -1.0, INF, NAN]
+need_nums = st.one_of(st.sampled_from([OMIT, None, 1, 2, 3, 0, -1, 9, True, 2.0, 2**70]),
+                      _made(lambda: np.int64(2), lambda: np.bool_(True), lambda: IntSub(1), lambda: WeirdInt(1),
+                            lambda: "1"))
+
+
+@st.composite
+def ndsort_args(draw):
+    N, M = draw(main_dims())
+    return [
+        ("ObjV", maybe_wild(draw, arrays((N, M), values=OBJECTIVES))),
+        ("CV", optional(draw, arrays((size_near(draw, N), draw(dims)), values=VIOLATIONS))),
+        ("maxormins", optional(draw, arrays((size_near(draw, M),), np.int32, DIRECTIONS))),
+        ("needNum", maybe_wild(draw, need_nums)),
+        ("Parallel", maybe_wild(draw, switch)),
+    ]
+
+
+@st.composite
+def crowding_args(draw):
+    N, M = draw(main_dims())
+    return [
+        ("ObjV", maybe_wild(draw, arrays((N, M), values=OBJECTIVES))),
+        ("levels", maybe_wild(draw, arrays((size_near(draw, N),), values=[1.0, 1.0, 2.0, 3.0, INF, NAN]))),
+    ]
+
+
+@st.composite
+def associate_args(draw):
+    N, M = draw(main_dims())
+    return [
+        ("ObjV", maybe_wild(draw, arrays((N, M), values=OBJECTIVES))),
+        ("refpoints", maybe_wild(draw, arrays((draw(dims), size_near(draw, M)), values=[0.0, 1.0, 0.5, 2.0]))),
+    ]
+
+
 ARGUMENTS = {
     "druvik": aggregation_args("druvik"),
     "quelan": aggregation_args("quelan"),
@@ -575,5 +611,8 @@ ARGUMENTS = {
     "tamsen": tamsen_args(),
     "sarnet": sarnet_args(),
     "polvane": polvane_args(),
+    "ndsort": ndsort_args(),
+    "crowding": crowding_args(),
+    "associate": associate_args(),
     "build": st.just([]),
 }

@@ -63,3 +63,102 @@ MESSAGES = {
     "disagree": "error in druvik: weights and ObjV disagree. (weights和ObjV不匹配，详见help()帮助文档。)",
     "weights": "error in druvik: weights must be a Numpy ndarray. (weights必须是numpy的array类型矩阵。)",
 }
+
+
+# ---- the dominance operators, written out from their rules ---------------------------------------
+
+
+def plain_ndsort(ObjV, CV=None, maxormins=None, needNum=None):
+    """(levels, nfronts) by the definition: pairwise dominance over the feasible rows, fronts
+    peeled one at a time, then one front per distinct violation."""
+    F = np.asarray(ObjV, dtype=float)
+    N, M = F.shape
+    if maxormins is not None:
+        F = F * np.asarray(maxormins).astype(np.int32)
+    nan = np.isnan(F).any(axis=1)
+    violation = np.zeros(N)
+    if CV is not None:
+        C = np.asarray(CV, dtype=float)
+        nan |= np.isnan(C).any(axis=1)
+        for i in range(N):
+            for c in C[i]:
+                if c > 0:
+                    violation[i] += c
+    violation[nan] = np.inf
+    feasible = np.flatnonzero(violation == 0)
+    G = F[feasible]
+    no_worse = (G[:, None, :] <= G[None, :, :]).all(axis=2)
+    better = (G[:, None, :] < G[None, :, :]).any(axis=2)
+    dominates = no_worse & better  # [q, p]: row q dominates row p
+    levels = np.full(N, np.inf)
+    left = np.ones(len(feasible), dtype=bool)
+    k = 0
+    while left.any():
+        k += 1
+        front = left & ~(dominates & left[:, None]).any(axis=0)
+        levels[feasible[front]] = k
+        left &= ~front
+    for v in np.unique(violation[violation > 0]):
+        k += 1
+        levels[violation == v] = k
+    if needNum is not None:
+        counts = np.cumsum([np.count_nonzero(levels == f) for f in range(1, k + 1)])
+        k = int(np.argmax(counts >= needNum)) + 1
+        levels[levels > k] = np.inf
+    return levels, k
+
+
+def plain_crowding(ObjV, levels):
+    """Crowding distances by the rule, one front and one objective at a time."""
+    F = np.asarray(ObjV, dtype=float)
+    levels = np.asarray(levels, dtype=float)
+    N, M = F.shape
+    distance = np.zeros(N)
+    for level in sorted({float(v) for v in levels[np.isfinite(levels)]}):
+        rows = [i for i in range(N) if levels[i] == level]
+        if len(rows) <= 2:
+            distance[rows] = np.inf
+            continue
+        d = {i: 0.0 for i in rows}
+        for j in range(M):
+            key = lambda i: (np.isnan(F[i, j]), 0.0 if np.isnan(F[i, j]) else F[i, j], i)
+            order = sorted(rows, key=key)
+            smallest, largest = F[order[0], j], F[order[-1], j]
+            if largest == smallest:
+                continue
+            d[order[0]] = d[order[-1]] = np.inf
+            for t in range(1, len(order) - 1):
+                d[order[t]] += (F[order[t + 1], j] - F[order[t - 1], j]) / (largest - smallest)
+        for i in rows:
+            distance[i] = d[i]
+    return distance
+
+
+def plain_associate(ObjV, refpoints):
+    """(index, distance) by the rule, one row and one reference at a time."""
+    F = np.asarray(ObjV, dtype=float)
+    W = np.asarray(refpoints, dtype=float)
+    units = []
+    for w in W:
+        length = 0.0
+        for x in w:
+            length += x * x
+        units.append([x / np.sqrt(length) for x in w])
+    index, distance = np.full(len(F), -1, dtype=np.int32), np.full(len(F), np.nan)
+    for i, f in enumerate(F):
+        if np.isnan(f).any():
+            continue
+        best = None
+        for r, u in enumerate(units):
+            p = 0.0
+            for fk, uk in zip(f, u):
+                p += fk * uk
+            d2 = 0.0
+            for fk, uk in zip(f, u):
+                t = fk - p * uk
+                d2 += t * t
+            if not np.isnan(d2) and (best is None or d2 < best):
+                best, index[i] = d2, r
+        if best is not None:
+            distance[i] = np.sqrt(best)
+    return index, distance

@@ -7,7 +7,7 @@ import platform
 import numpy as np
 import pytest
 
-from _support import assert_bytes_equal, assert_same
+from _support import assert_bytes_equal, assert_same, plain_associate
 from test_velkor import field
 from evocore import polvane, velkor
 from evocore.core._forms import _forms
@@ -22,7 +22,7 @@ def supported(kernel):
 
 def test_report_names_the_picked_form_among_the_supported_ones():
     assert set(REPORT) == {"_polvane_eu", "_polvane_eu_self", "_polvane_ci", "_polvane_ci_self", "_velkor",
-                           "gene_range"}
+                           "gene_range", "_associate"}
     for compiled, runs, picked in REPORT.values():
         assert picked == runs[0] and set(runs) <= set(compiled) and "baseline" in runs
 
@@ -35,6 +35,7 @@ X86 = platform.machine().lower() in ("x86_64", "amd64")
     ("_polvane_eu", ["avx512f", "avx2"], ["baseline", "plain"]),
     ("_polvane_ci_self", ["avx512f", "avx2"], ["baseline", "plain"]),
     ("gene_range", ["avx2"], ["baseline"]),
+    ("_associate", ["avx2"], ["baseline"]),
 ])
 def test_forms_compiled_for_this_processor_architecture(kernel, x86_forms, portable_forms):
     assert list(REPORT[kernel][0]) == (x86_forms if X86 else []) + portable_forms
@@ -115,3 +116,17 @@ def test_every_gene_range_form_finds_the_extremes(n):
 def test_arguments_it_refuses(args, message):
     with pytest.raises(RuntimeError, match=message):
         _forms(*args)
+
+
+# (rows, objectives, references): lanes left over, every objective count compiled alone and one past.
+@pytest.mark.parametrize("rows, m, k", [(1, 3, 91), (7, 2, 5), (10, 1, 2), (33, 4, 20), (9, 5, 3), (6, 8, 7), (11, 9, 4),
+                                        (0, 3, 3)])
+def test_every_associate_form_follows_the_rule(rows, m, k):
+    rng = np.random.default_rng(rows * 100 + m * 10 + k)
+    F, W = matrix(rng, rows, m), np.abs(rng.normal(size=(k, m))) + 0.1
+    with np.errstate(all="ignore"):
+        want = plain_associate(F, W)
+    for form in supported("_associate"):
+        index, distance = _forms("_associate", form, F, W)
+        assert np.array_equal(index, want[0])
+        assert_same(distance, want[1])

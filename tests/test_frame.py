@@ -32,7 +32,8 @@ Z = A([1.0, 2.0])
 # ---- module and function attributes ------------------------------------------------------------
 
 
-MODULES = ["druvik", "quelan", "ornavi", "fendrik", "ulvaro", "velkor", "tamsen", "sarnet", "polvane", "build"]
+MODULES = ["druvik", "quelan", "ornavi", "fendrik", "ulvaro", "velkor", "tamsen", "sarnet", "polvane", "ndsort",
+           "crowding", "associate", "build"]
 
 
 @pytest.mark.parametrize("name", MODULES)
@@ -91,6 +92,9 @@ SIGNATURES = {
     "tamsen": "(Nind, FieldDR, Parallel=False)",
     "sarnet": "(OldChrom, XOVR=0.7, Half_N=False, Parallel=False, params4=None)",
     "polvane": "(A, B, metric='euclidean', Parallel=False)",
+    "ndsort": "(ObjV, CV=None, maxormins=None, needNum=None, Parallel=False)",
+    "crowding": "(ObjV, levels)",
+    "associate": "(ObjV, refpoints)",
     "build": "()",
 }
 
@@ -866,6 +870,17 @@ def leak_cases():
         "polvane-valid": ((BASE["ObjV"], BASE["weights"]), {}, None),
         "polvane-valid-cosine": ((F, BASE["weights"].astype(int), "cosine"), {}, None),
         "polvane-bad-metric": ((X, W, "Euclidean"), {}, RuntimeError),
+        "ndsort-valid-plain": ((BASE["ObjV"],), {}, None),
+        "ndsort-valid-converted": ((F, np.asfortranarray(BASE["CV"]), BASE["maxormins"].astype(np.int64), np.int64(2),
+                                    True), {}, None),
+        "ndsort-valid-bitsets": ((np.hstack([BASE["ObjV"], BASE["weights"]]),), dict(needNum=2), None),
+        "ndsort-bad-needNum": ((X, None, None, 3), {}, RuntimeError),
+        "crowding-valid": ((BASE["ObjV"], A([1.0, 1.0, 2.0])), {}, None),
+        "crowding-valid-converted": ((F, A([1, 1, 1], np.int8)), {}, None),
+        "crowding-bad-levels": ((X, A([1.0])), {}, RuntimeError),
+        "associate-valid": ((BASE["ObjV"], BASE["weights"]), {}, None),
+        "associate-valid-converted": ((F, BASE["weights"].astype(np.float32)), {}, None),
+        "associate-bad-length": ((X, np.zeros((1, 2))), {}, RuntimeError),
         "build-valid": ((), {}, None),
         "build-bad-argument": ((1,), {}, TypeError),
     }
@@ -955,6 +970,7 @@ def concurrent_calls():
         "velkor": lambda Parallel: evocore.velkor(P[:20000], np.array([[9] * 3, [-3] * 3, [3] * 3, [0, 1, 1], [0] * 3,
                                                                       [1] * 3, [1] * 3, [0, 0, 1]]), Parallel),
         "polvane": lambda Parallel: evocore.polvane(P[:300], Q[:400], "cityblock", Parallel),
+        "ndsort": lambda Parallel: evocore.ndsort(np.hstack([P[:3000], Q[:3000]]), None, None, None, Parallel)[0],
         "tamsen rows": lambda Parallel: _tamsen_rows(20000, np.array([[0.0] * 5, [1.0] * 5, [0, 1] * 2 + [0]]),
                                                      Parallel, 12345, 7),
     }

@@ -40,6 +40,9 @@ SIGNATURES = {
     "tamsen": [("Nind", REQUIRED), ("FieldDR", REQUIRED), ("Parallel", False)],
     "sarnet": [("OldChrom", REQUIRED), ("XOVR", 0.7), ("Half_N", False), ("Parallel", False), ("params4", None)],
     "polvane": [("A", REQUIRED), ("B", REQUIRED), ("metric", "euclidean"), ("Parallel", False)],
+    "ndsort": [("ObjV", REQUIRED), ("CV", None), ("maxormins", None), ("needNum", None), ("Parallel", False)],
+    "crowding": [("ObjV", REQUIRED), ("levels", REQUIRED)],
+    "associate": [("ObjV", REQUIRED), ("refpoints", REQUIRED)],
     "build": [],
 }
 NAMES = list(SIGNATURES)
@@ -58,6 +61,9 @@ CONVERSIONS = {
     "tamsen": {"FieldDR": KEEP},
     "sarnet": {"OldChrom": I32},
     "polvane": {"A": F64, "B": F64},
+    "ndsort": {"ObjV": F64, "CV": F64, "maxormins": I32},
+    "crowding": {"ObjV": F64, "levels": F64},
+    "associate": {"ObjV": F64, "refpoints": F64},
     "build": {},
 }
 CONVERSIONS["quelan"] = CONVERSIONS["druvik"]
@@ -426,9 +432,36 @@ def expect_polvane(b, out):
             assert out.tobytes() == np.ascontiguousarray(out.T).tobytes(), out  # exactly symmetric
 
 
+def expect_ndsort(b, out):
+    assert isinstance(out, tuple) and len(out) == 2, type(out)
+    levels, nfronts = out
+    expect_array(levels, (shape_of(b["ObjV"])[0],), np.float64)
+    assert type(nfronts) is int, nfronts
+    ranked = levels[np.isfinite(levels)]
+    assert set(ranked.tolist()) == set(range(1, nfronts + 1)) and np.all(levels[~np.isfinite(levels)] == np.inf), out
+    need = b["needNum"]
+    assert len(ranked) == len(levels) if need is None else len(ranked) >= int(need), out
+
+
+def expect_crowding(b, out):
+    expect_array(out, (shape_of(b["ObjV"])[0],), np.float64)
+    assert not np.any(out < 0), out
+
+
+def expect_associate(b, out):
+    assert isinstance(out, tuple) and len(out) == 2, type(out)
+    index, distance = out
+    rows = shape_of(b["ObjV"])[0]
+    expect_array(index, (rows,), np.int32)
+    expect_array(distance, (rows,), np.float64)
+    assert np.all((index >= -1) & (index < shape_of(b["refpoints"])[0])), index
+    assert np.array_equal(np.isnan(distance), index == -1) and not np.any(distance < 0), out
+
+
 EXPECT = {"druvik": expect_aggregation, "quelan": expect_aggregation, "ornavi": expect_ornavi,
           "fendrik": expect_fendrik, "ulvaro": expect_ulvaro, "velkor": expect_velkor, "tamsen": expect_tamsen,
-          "sarnet": expect_sarnet, "polvane": expect_polvane}
+          "sarnet": expect_sarnet, "polvane": expect_polvane, "ndsort": expect_ndsort, "crowding": expect_crowding,
+          "associate": expect_associate}
 
 
 def numpy_reduces_one_column(call):

@@ -27,6 +27,15 @@ WRITTEN = {
               "call = lambda P: (ev.sarnet(C, 1.0, False, P), ev.sarnet(C, 1.0, True, P), ev.sarnet(C, 1.0, 2999, P))",
     "polvane": "A, B = r.random((300, 30)), r.random((300, 30)); arrays = [A, B]; "
                "call = lambda P: [ev.polvane(A, B, m, P) for m in ('euclidean', 'cityblock', 'cosine', 'cosine_similarity')]",
+    # the bitsets (5 objectives), the staircases (3) and the sweep (2) with constraints and needNum
+    "ndsort": "F = np.abs(r.normal(size=(6000, 5))); F /= np.sqrt((F * F).sum(1))[:, None]; "
+              "CV = r.random((6000, 2)) - 0.9; arrays = [F, CV]; "
+              "call = lambda P: (ev.ndsort(F, None, None, None, P), ev.ndsort(F[:, :3], Parallel=P), "
+              "ev.ndsort(F[:, :2], CV, None, 1000, P))",
+    "crowding": "F, L = r.random((6000, 3)), r.integers(1, 4, 6000).astype(float); arrays = [F, L]; "
+                "call = lambda P: ev.crowding(F, L)",
+    "associate": "F, R = r.random((6000, 3)), r.random((91, 3)) + 0.01; arrays = [F, R]; "
+                 "call = lambda P: ev.associate(F, R)",
 }
 
 PROBE = """

@@ -9,7 +9,8 @@ import importlib
 
 __version__ = "2.7.0"
 
-_MODULES = ("druvik", "quelan", "ornavi", "fendrik", "ulvaro", "velkor", "tamsen", "sarnet", "polvane", "build")
+_MODULES = ("druvik", "quelan", "ornavi", "fendrik", "ulvaro", "velkor", "tamsen", "sarnet", "polvane", "ndsort",
+            "crowding", "associate", "build")
 
 __all__ = ["__version__", *_MODULES]
 

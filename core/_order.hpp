@@ -1,0 +1,96 @@
+// Orders of float64 values for the dominance kernels: an integer key per value and a sort of
+// (key, index) items.
+//
+// key() maps a double to an unsigned integer whose order is the numeric order: -0.0 and +0.0 get
+// the same key, -inf the smallest of the numbers and +inf the largest, and every NaN one key above
+// all of them.  Items are sorted by key, and items of the same key by index, so that the order is
+// fixed by the values and the indices alone.
+#pragma once
+
+#include <algorithm>
+#include <cstdint>
+#include <cstring>
+#include <vector>
+
+namespace order {
+
+using u64 = std::uint64_t;
+
+// The key of every NaN.
+inline constexpr u64 kNaN = ~u64{0};
+
+inline u64 key(double x) {
+    if (x != x) return kNaN;
+    x += 0.0;  // -0.0 becomes +0.0
+    u64 u;
+    std::memcpy(&u, &x, sizeof u);
+    return (u >> 63) ? ~u : (u | (u64{1} << 63));
+}
+
+// The number a key other than kNaN stands for (+0.0 for both zeros).
+inline double value(u64 k) {
+    const u64 u = (k >> 63) ? (k & ~(u64{1} << 63)) : ~k;
+    double x;
+    std::memcpy(&x, &u, sizeof x);
+    return x;
+}
+
+struct Item {
+    u64 key;
+    std::int32_t index;
+};
+
+inline bool before(const Item& a, const Item& b) { return a.key < b.key || (a.key == b.key && a.index < b.index); }
+
+namespace detail {
+
+constexpr int kDigitBits = 11;
+constexpr int kDigits = (64 + kDigitBits - 1) / kDigitBits;  // 6
+constexpr int kBins = 1 << kDigitBits;
+// Below this many items a comparison sort is faster than the passes over the bins.
+constexpr std::size_t kRadixFrom = 384;
+
+}  // namespace detail
+
+// The counters of one radix sort.
+inline constexpr std::size_t kCounts = (std::size_t)detail::kDigits * detail::kBins;
+
+// Sorts a[0..n) by (key, index).  The radix passes keep the order of equal keys, so items that
+// arrive in increasing index order (as every caller hands them) come out in (key, index) order;
+// small arrays are sorted by that comparison directly.  `tmp` is scratch for n items and `count`
+// for kCounts counters; the sort allocates what it is not given (and may then throw
+// std::bad_alloc), so that a loop on the team hands it both.
+inline void sort_items(Item* a, std::size_t n, Item* tmp = nullptr, std::uint32_t* count = nullptr) {
+    using namespace detail;
+    if (n < kRadixFrom) {
+        std::sort(a, a + n, [](const Item& x, const Item& y) { return before(x, y); });
+        return;
+    }
+    std::vector<Item> own_items(tmp == nullptr ? n : 0);
+    std::vector<std::uint32_t> own_count(count == nullptr ? kCounts : 0);
+    if (tmp == nullptr) tmp = own_items.data();
+    if (count == nullptr) count = own_count.data();
+    std::fill(count, count + kCounts, 0);
+    for (std::size_t i = 0; i < n; ++i) {
+        const u64 k = a[i].key;
+        for (int d = 0; d < kDigits; ++d) ++count[(std::size_t)d * kBins + ((k >> (d * kDigitBits)) & (kBins - 1))];
+    }
+    Item* from = a;
+    Item* to = tmp;
+    for (int d = 0; d < kDigits; ++d) {
+        std::uint32_t* c = count + (std::size_t)d * kBins;
+        const u64 first = (from[0].key >> (d * kDigitBits)) & (kBins - 1);
+        if (c[first] == n) continue;  // every item has this digit: the pass would change nothing
+        std::uint32_t sum = 0;
+        for (int b = 0; b < kBins; ++b) {
+            const std::uint32_t here = c[b];
+            c[b] = sum;
+            sum += here;
+        }
+        for (std::size_t i = 0; i < n; ++i) to[c[(from[i].key >> (d * kDigitBits)) & (kBins - 1)]++] = from[i];
+        std::swap(from, to);
+    }
+    if (from != a) std::memcpy(a, from, n * sizeof(Item));
+}
+
+}  // namespace order
