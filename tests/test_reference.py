@@ -125,3 +125,14 @@ def test_the_examples_of_the_readme_and_the_algorithms_page_run(capsys):
         exec(compile(block, "example", "exec"), namespace)
     assert capsys.readouterr().out.startswith("(100, 2) True\n")
     assert namespace["X"].shape == (50, 2) and (namespace["result"].CV <= 0).all()
+
+
+@pytest.mark.parametrize("page", sorted((CHECKOUT / "docs" / "algorithms").glob("*.md")),
+                         ids=lambda p: p.name)
+def test_the_examples_of_each_algorithms_page_run(page, capsys):
+    blocks = code_blocks(page.read_text(), "python")
+    assert blocks
+    for block in blocks:
+        exec(compile(block, page.name, "exec"), {})
+    assert capsys.readouterr().out
+

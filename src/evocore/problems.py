@@ -101,7 +101,8 @@ def _zdt(name: str, n_var: int, f1: Callable[[Array], Array], g: Callable[[Array
 
 
 def _zdt_g(rest: Array) -> Array:
-    return 1.0 + 9.0 * rest.sum(axis=1) / rest.shape[1]
+    g: Array = 1.0 + 9.0 * rest.sum(axis=1) / rest.shape[1]
+    return g
 
 
 def _convex(f: Array, g: Array) -> Array:
@@ -132,7 +133,9 @@ def zdt2(n_var: int = 30) -> Problem:
 
 
 def _rastrigin_g(rest: Array) -> Array:
-    return 1.0 + 10.0 * rest.shape[1] + (rest ** 2 - 10.0 * np.cos(4.0 * np.pi * rest)).sum(axis=1)
+    g: Array = 1.0 + 10.0 * rest.shape[1] + (rest ** 2 - 10.0 * np.cos(4.0 * np.pi * rest)) \
+        .sum(axis=1)
+    return g
 
 
 def zdt4(n_var: int = 10) -> Problem:
@@ -148,11 +151,13 @@ ZDT6_LEAST = 0.2807753191139336       # the least f1 of ZDT6: 1 - exp(-4 x) sin(
 
 
 def _zdt6_f1(x: Array) -> Array:
-    return 1.0 - np.exp(-4.0 * x) * np.sin(6.0 * np.pi * x) ** 6
+    f: Array = 1.0 - np.exp(-4.0 * x) * np.sin(6.0 * np.pi * x) ** 6
+    return f
 
 
 def _zdt6_g(rest: Array) -> Array:
-    return 1.0 + 9.0 * (rest.sum(axis=1) / rest.shape[1]) ** 0.25
+    g: Array = 1.0 + 9.0 * (rest.sum(axis=1) / rest.shape[1]) ** 0.25
+    return g
 
 
 def zdt6(n_var: int = 10) -> Problem:
@@ -174,16 +179,19 @@ def _lattice(M: int, points: int) -> Array:
 
 def _sphere(M: int, points: int) -> Array:
     W = _lattice(M, points)
-    return W / np.sqrt((W ** 2).sum(axis=1, keepdims=True))
+    unit: Array = W / np.sqrt((W ** 2).sum(axis=1, keepdims=True))
+    return unit
 
 
 def _dtlz_g1(rest: Array) -> Array:
-    return 100.0 * (rest.shape[1] + ((rest - 0.5) ** 2 - np.cos(20.0 * np.pi * (rest - 0.5)))
-                    .sum(axis=1))
+    g: Array = 100.0 * (rest.shape[1] + ((rest - 0.5) ** 2 - np.cos(20.0 * np.pi * (rest - 0.5)))
+                        .sum(axis=1))
+    return g
 
 
 def _dtlz_g2(rest: Array) -> Array:
-    return ((rest - 0.5) ** 2).sum(axis=1)
+    g: Array = ((rest - 0.5) ** 2).sum(axis=1)
+    return g
 
 
 def _linear(x: Array, g: Array) -> Array:
@@ -323,8 +331,9 @@ def _nondominated_curve(F: Array, points: int) -> Array:
     step = np.hypot(*(np.diff(F, axis=0) / np.ptp(F, axis=0)).T)
     step[step > 50.0 * np.median(step)] = 0.0
     along = np.r_[0.0, np.cumsum(step)]
-    return F[np.unique(np.searchsorted(along, np.linspace(0.0, along[-1], points))
-                       .clip(0, len(F) - 1))]
+    curve: Array = F[np.unique(np.searchsorted(along, np.linspace(0.0, along[-1], points))
+                               .clip(0, len(F) - 1))]
+    return curve
 
 
 def _osy_front(points: int) -> Array:

@@ -97,9 +97,11 @@ class MOEAD(_Algorithm):
         self._columns = M
         self._W = np.maximum(W0, 1e-6)   # a zero weight would ignore its objective altogether
         self._B = np.argsort(polvane(W0, W0), axis=1, kind="stable")[:, :self.T]
-        self._pairW = np.concatenate((self._W[self._B], self._W[self._B]), axis=1)
+        self._Wnb = self._W[self._B]                # each sub-problem's neighbours' weights
+        self._pairW = np.concatenate((self._Wnb, self._Wnb), axis=1)
         self._X: Array | None = None
         self._F = self._work = np.empty(0)
+        self._clean = True      # no value so far needed standing in for: _work is _F itself
         self._CV: Array | None = None
         self._cv: Array | None = None
         self._bad = np.zeros(0, bool)
@@ -136,8 +138,11 @@ class MOEAD(_Algorithm):
         self._z = self._z_all if self._z_ok is None else self._z_ok
         if first:
             self._X, self._F, self._CV = Y, FY, CVY
-            self._work, self._cv, self._bad = np.array(work), cv, bad
+            self._work, self._cv, self._bad = work, cv, bad
+            self._clean = work is FY
         else:
+            if self._clean and work is not FY:       # the first values that need standing in for
+                self._work, self._clean = self._F.copy(), False
             self._replace(Y, FY, CVY, work, cv, bad)
         self._history["ideal"].append(self._z)
         feasible = ~self._bad
@@ -150,38 +155,45 @@ class MOEAD(_Algorithm):
         """Each child, in random order, replaces neighbours whose sub-problems it serves at least
         as well: two of them at the most, chosen at random, so that no child fills a whole
         neighbourhood with copies of itself."""
-        X, F, W, B, z = self._X, self._F, self._W, self._B, self._z
+        X, F, Wnb, B, z = self._X, self._F, self._Wnb, self._B, self._z
         assert X is not None
-        CV, cvw = self._CV, self._cv
+        CV, cvw, clean = self._CV, self._cv, self._clean
         T, M = self.T, work.shape[1]
         aggregate = quelan if self.pbi else druvik
         if cvw is not None:                         # the rows the constrained comparison stacks
             pairF, pairCV = np.empty((2 * T, M)), np.empty((2 * T, cvw.shape[1]))
-        for i in self._rng.permutation(len(W)):
+        for i in self._rng.permutation(len(B)):
             nb = B[i]
-            if bad[i]:                                 # a child holding NaN wins nowhere ...
+            if not clean and bad[i]:                   # a child holding NaN wins nowhere ...
                 better = self._bad[nb]                 # ... but against a neighbour as bad
             elif cv is None or cvw is None:
                 # one child against T weight vectors, and the T neighbours against their own
-                better = (aggregate(work[i:i + 1], W[nb], z)[:, 0]
-                          <= aggregate(self._work[nb], W[nb], z)[:, 0]) | self._bad[nb]
+                better = (aggregate(work[i:i + 1], Wnb[i], z)[:, 0]
+                          <= aggregate(self._work[nb], Wnb[i], z)[:, 0])
+                if not clean:
+                    better |= self._bad[nb]
             else:
                 # child (T times) and neighbours in one matrix, so that the feasibility rule
                 # penalises both from the same column maxima; a neighbour holding NaN is
                 # stood in for by the child, which replaces it whatever the comparison says
-                nbad = self._bad[nb]
                 pairF[:T], pairF[T:] = work[i], self._work[nb]
                 pairCV[:T], pairCV[T:] = cv[i], cvw[nb]
-                pairF[T:][nbad], pairCV[T:][nbad] = work[i], cv[i]
+                if not clean:
+                    nbad = self._bad[nb]
+                    pairF[T:][nbad], pairCV[T:][nbad] = work[i], cv[i]
                 # below every row, so that the penalised rows keep the order of their
                 # violations even when infeasible values lie below the feasible ideal point
                 below = np.minimum(z, pairF.min(axis=0))
                 both = aggregate(pairF, self._pairW[i], below, pairCV)[:, 0]
-                better = (both[:T] <= both[T:]) | nbad
+                better = both[:T] <= both[T:]
+                if not clean:
+                    better |= nbad
             won = nb[better]
             if len(won) > REPLACEMENTS:
                 won = won[self._rng.permutation(len(won))[:REPLACEMENTS]]
-            X[won], F[won], self._work[won], self._bad[won] = Y[i], FY[i], work[i], bad[i]
+            X[won], F[won] = Y[i], FY[i]
+            if not clean:
+                self._work[won], self._bad[won] = work[i], bad[i]
             if CV is not None and CVY is not None and cv is not None and cvw is not None:
                 CV[won], cvw[won] = CVY[i], cv[i]
 

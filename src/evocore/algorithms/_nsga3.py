@@ -27,8 +27,9 @@ class _Axes(dict):  # type: ignore[type-arg]
     objectives: one per axis, 1 on it and 1e-6 on the others."""
 
     def __missing__(self, M: int) -> Array:
-        self[M] = np.full((M, M), 1e-6) + np.eye(M) * (1.0 - 1e-6)
-        return self[M]
+        axes: Array = np.full((M, M), 1e-6) + np.eye(M) * (1.0 - 1e-6)
+        self[M] = axes
+        return axes
 
 
 AXES = _Axes()
@@ -153,7 +154,8 @@ class NSGA3(_Elitist):
         nadir[flat] = worst[flat]
         span = nadir - z
         span[span <= 1e-6] = 1e-6
-        return np.clip((work - z) / span, -LIMIT_NORMAL, LIMIT_NORMAL)
+        normal: Array = np.clip((work - z) / span, -LIMIT_NORMAL, LIMIT_NORMAL)
+        return normal
 
     def _niching(self, count: int, counts: NDArray[np.intp], index: NDArray[np.int32],
                  distance: Array) -> NDArray[np.intp]:

@@ -14,8 +14,8 @@ import numpy as np
 from numpy.typing import ArrayLike, NDArray
 
 from evocore import fendrik, polvane
-from evocore.core.sarnet import _seeded as _sarnet_seeded
-from evocore.core.tamsen import _seeded as _tamsen_seeded
+from evocore.core.sarnet import _seeded as _sarnet_seeded  # type: ignore[attr-defined]
+from evocore.core.tamsen import _seeded as _tamsen_seeded  # type: ignore[attr-defined]
 
 Array = NDArray[np.float64]
 #: What a problem function returns: objective values, or objective values and violations.
@@ -116,7 +116,8 @@ def _initial(rng: np.random.Generator, rows: int, lo: Array, hi: Array) -> Array
 
 def _order_crossover(rng: np.random.Generator, Chrom: NDArray[Any], xovr: float) -> NDArray[Any]:
     """sarnet's order crossover of the rows of Chrom, seeded from the run's generator."""
-    return _sarnet_seeded(_draw(rng), Chrom, xovr)
+    children: NDArray[Any] = _sarnet_seeded(_draw(rng), Chrom, xovr)
+    return children
 
 
 def _history(rows: dict[str, list[Any]]) -> dict[str, Array]:
@@ -146,7 +147,7 @@ def _split(out: Any) -> tuple[Any, Any]:
 def _unusable(F: Array, CV: Array | None) -> NDArray[np.bool_]:
     """The rows holding NaN in their objective values or violations: infeasible with an
     infinite violation, worse than every row without NaN."""
-    bad = np.isnan(F).any(axis=1)
+    bad = np.isnan(F).any(axis=1, out=np.empty(len(F), bool))
     if CV is not None:
         bad |= np.isnan(CV).any(axis=1)
     return bad
