@@ -17,7 +17,7 @@ pytestmark = pytest.mark.skipif(bool(missing), reason=f"operators not built: {mi
 
 if not missing:
     from evocore import algorithms
-    from evocore.algorithms import MOEAD, NSGA3, gray_ga, moead, nsga2, nsga3, permutation_ga
+    from evocore.algorithms import MOEAD, NSGA2, NSGA3, gray_ga, moead, nsga2, nsga3, permutation_ga
 
 
 def half_plane(X):
@@ -152,8 +152,10 @@ def test_permutation_ga_on_a_cost_function_reaches_its_target():
 ])
 def test_the_dominance_algorithms_reach_a_known_front(solve):
     result = solve()
-    first = result.F[evocore.ndsort(result.F)[0] == 1]
+    levels = evocore.ndsort(result.F)[0]
+    first = result.F[levels == 1]
     assert len(first) >= len(result.F) // 2 and np.abs(first.sum(axis=1) - 1.0).max() < 0.05
+    assert (np.diff(levels) >= 0).all()                 # best first
     assert np.ptp(first[:, 0]) > 0.8                  # spread along the whole front
 
 
@@ -225,6 +227,11 @@ def test_a_scalar_bound_is_broadcast(name):
     assert result.X.shape[1] == 5 and (result.X >= 0).all() and (result.X <= 1).all()
 
 
+def told(opt, F):
+    opt.ask()
+    opt.tell(F)
+
+
 @pytest.mark.parametrize("call,message", [
     (lambda: moead(half_plane, [0], [1], n_weights=10, T=11), r"T = 11 is larger than the number of weight vectors \(10\)"),
     (lambda: moead(half_plane, [0], [1], n_weights=10, weights=np.eye(2)), "not both"),
@@ -246,6 +253,8 @@ def test_a_scalar_bound_is_broadcast(name):
     (lambda: permutation_ga(displacement), "give n"),
     (lambda: permutation_ga(lambda P: P, 5), r"shape \(30, 5\) for 30 candidates"),
     (lambda: permutation_ga(lambda P: (displacement(P), P), 5), "permutation_ga has no constraints"),
+    (lambda: told(NSGA2(0, 1, pop_size=4), np.ones((3, 2))), r"NSGA2.tell was given objective values of shape \(3, 2\) for 4 candidates"),
+    (lambda: told(MOEAD(0, 1, n_obj=3, n_weights=3), np.ones((3, 2))), r"MOEAD.tell was given objective values of shape \(3, 2\) for 3 candidates.*expected \(3, 3\)"),
 ])
 def test_unusable_arguments_raise_value_error(call, message):
     with pytest.raises(ValueError, match=message):
@@ -316,3 +325,123 @@ def test_the_examples_in_the_docstrings_run():
     for module in (algorithms._moead, algorithms._nsga2, algorithms._nsga3, algorithms._gray,
                    algorithms._permutation):
         assert doctest.testmod(module, extraglobs={"np": np}).failed == 0, module.__name__
+
+
+# ---- the pieces the algorithms are built of --------------------------------------------------
+
+@pytest.mark.parametrize("eta,prob", [(15.0, 0.9), (30.0, 1.0)])
+def test_sbx_keeps_each_pairs_mean_and_its_box(eta, prob):
+    """Away from the bounds the two children of SBX lie symmetrically about their parents' mean;
+    a variable not crossed keeps its parent's value; nothing leaves the box."""
+    rng = np.random.default_rng(4)
+    lb, ub = np.full(8, -10.0), np.full(8, 10.0)
+    P1, P2 = rng.uniform(-1, 1, (400, 8)), rng.uniform(-1, 1, (400, 8))
+    C1, C2 = algorithms._shared._sbx(P1, P2, rng, lb, ub, eta, prob)
+    crossed = (C1 != P1) | (C2 != P2)
+    inside = crossed & (np.abs(C1) < 10) & (np.abs(C2) < 10)
+    assert np.allclose((C1 + C2)[inside], (P1 + P2)[inside], rtol=0, atol=1e-12)
+    assert np.array_equal(C1[~crossed], P1[~crossed]) and np.array_equal(C2[~crossed], P2[~crossed])
+    assert 0.3 < crossed.mean() < 0.5 * prob + 0.05
+    lb, ub = np.zeros(8), np.full(8, 0.01)               # a box tighter than the parents' spread
+    C1, C2 = algorithms._shared._sbx(P1 * 0.005 + 0.005, P2 * 0.005 + 0.005, rng, lb, ub, eta, prob)
+    assert (C1 >= 0).all() and (C1 <= 0.01).all() and (C2 >= 0).all() and (C2 <= 0.01).all()
+
+
+def test_polynomial_mutation_changes_about_one_variable_a_row_inside_the_box():
+    rng = np.random.default_rng(5)
+    lb, ub = np.array([0.0, -5.0, 2.0, 2.0]), np.array([1.0, 5.0, 3.0, 2.5])
+    X = lb + rng.random((2000, 4)) * (ub - lb)
+    X[:500] = lb                                       # rows on the bounds move inwards only
+    Y = algorithms._shared._polynomial_mutation(X, rng, lb, ub)
+    changed = Y != X
+    assert 0.22 < changed.mean() < 0.28 and (Y >= lb).all() and (Y <= ub).all()
+    assert (Y[:500] >= lb).all() and changed[:500].any()
+    children, copies = algorithms._shared._offspring(X[:50], X[50:100], rng, lb, ub, 99, 15.0, 0.9,
+                                                    20.0)
+    parents = np.concatenate((X[:50], X[50:100]))[:99]
+    assert children.shape == (99, 4)
+    assert np.array_equal(copies, (children == parents).all(axis=1))
+
+
+@pytest.mark.parametrize("values,bad,order", [
+    ([3.0, np.inf, -np.inf, 1.0], [0, 0, 0, 0], [2, 3, 0, 1]),
+    ([3.0, np.nan, np.inf, 1.0], [0, 1, 0, 0], [3, 0, 2, 1]),
+    ([np.inf, np.inf, 2.0], [0, 0, 0], [2, 0, 1]),
+    ([1e308, -1e308, np.inf, 0.0], [0, 0, 0, 0], [1, 3, 0, 2]),
+    ([np.nan, np.nan], [1, 1], [0, 1]),
+])
+def test_values_ranked_for_fitness_keep_their_order_and_are_finite(values, bad, order):
+    ranked = algorithms._shared._ranked(np.array(values), np.array(bad, bool))
+    assert np.isfinite(ranked).all()
+    assert np.argsort(ranked, kind="stable").tolist() == order
+    assert len(np.unique(ranked)) == len(np.unique(np.array(values)[~np.array(bad, bool)])) + any(bad)
+
+
+@pytest.mark.parametrize("costs,count,rows", [
+    ([5.0, 3.0, 3.0, 1.0], 3, [3, 1, 0]),              # one row per distinct cost, best first
+    ([2.0, 2.0, 2.0, 1.0], 3, [3, 0, 1]),              # too few distinct costs: the rest in row order
+    ([np.nan, 2.0, 2.0, np.nan], 3, [1, 2, 0]),        # NaN after every number
+])
+def test_the_permutation_gas_survivors(costs, count, rows):
+    assert algorithms._permutation._lowest(np.array(costs), count).tolist() == rows
+
+
+@pytest.mark.parametrize("lb,ub,n", [(0, np.ones(5), 5), ([0, 0], 1.0, 2), (-1.0, 2, 1),
+                                     ([[0, 1]], [1, 2], None), ([0, 0], [1, 1, 1], None)])
+def test_bounds_broadcast_from_numbers_only(lb, ub, n):
+    if n is None:
+        with pytest.raises(ValueError, match="lb and ub"):
+            algorithms._shared._box(lb, ub)
+    else:
+        lo, hi = algorithms._shared._box(lb, ub)
+        assert lo.shape == hi.shape == (n,) and (lo < hi).all()
+
+
+def test_nsga2_survivors_are_whole_fronts_then_the_most_isolated():
+    """Fronts {0, 1, 2}, then {3 ... 7} on one line, of which two may stay: its ends, whose
+    crowding distance is infinite."""
+    opt = NSGA2(0, 1, pop_size=5, seed=1)
+    F = np.array([[0.0, 3.0], [1.0, 1.0], [3.0, 0.0],
+                  [1.0, 4.0], [2.0, 3.0], [2.5, 2.5], [3.0, 2.0], [4.0, 1.0]])
+    levels = evocore.ndsort(F)[0]
+    keep = opt._survivors(F, np.zeros(len(F)), levels)
+    assert sorted(keep[:3]) == [0, 1, 2] and sorted(keep[3:]) == [3, 7]
+
+
+def test_nsga3_niching_fills_the_emptiest_directions_first():
+    opt = NSGA3(0, 1, n_obj=2, ref_dirs=np.eye(2) + 1e-3, seed=1)
+    index = np.array([0, 0, 0, 1, 1], dtype=np.int32)
+    distance = np.array([0.3, 0.1, 0.2, 0.5, 0.4])
+    # direction 0 holds one member already, direction 1 none: its nearest row comes first
+    chosen = opt._niching(3, np.array([1, 0]), index, distance)
+    assert chosen[0] == 4 and len(set(chosen.tolist())) == 3
+    assert sorted(index[chosen].tolist()) == [0, 1, 1]
+
+
+@pytest.mark.parametrize("front", [
+    lambda X: np.column_stack((X[:, 0], X[:, 0], 1.0 - X[:, 0])),   # two equal objectives
+    lambda X: np.column_stack((X[:, 0], np.zeros(len(X)), 1.0 - X[:, 0])),   # one constant
+])
+def test_nsga3_survives_a_degenerate_front(front):
+    """The extreme points of these fronts span no plane: the worst values stand in for the
+    intercepts, and the run goes on with finite values on the front."""
+    result = nsga3(lambda X: front(X) + (X[:, 1:] ** 2).sum(axis=1)[:, None], 0.0, np.ones(3),
+                   n_partitions=4, generations=30, seed=2)
+    first = result.F[evocore.ndsort(result.F)[0] == 1]
+    assert np.isfinite(result.F).all() and np.abs(first - front(first[:, :1])).max() < 0.05
+
+
+def test_moead_measures_from_the_feasible_ideal_point_and_spreads_along_the_front():
+    """OSY's infeasible candidates lie far below its feasible front; the ideal point must not
+    follow them, or every weight vector points at one corner (7 distinct points in 100)."""
+    from evocore import problems
+    p = problems.osy()
+    result = moead(p, p.lb, p.ub, n_weights=100, generations=60, seed=1)
+    feasible = (result.CV <= 0).all(axis=1)
+    assert (result.history["ideal"][-1] >= [-274.0 - 1e-9, 4.0 - 1e-9]).all()   # the front's least
+    assert len(np.unique(result.F[feasible].round(3), axis=0)) >= 50
+
+
+def test_default_seed_makes_runs_without_a_seed_reproducible(monkeypatch):
+    monkeypatch.setattr(algorithms, "default_seed", 11)
+    assert same(run("nsga2", None), run("nsga2", 11)) and same(run("nsga2", None), run("nsga2", None))

@@ -82,3 +82,17 @@ def test_ctp1_front_lies_on_the_feasible_boundary():
     assert (slack >= 0).all() and np.allclose(np.minimum(slack.min(axis=1),
                                                          front[:, 1] - F[:, 1]), 0.0)
     assert (CV[front[:, 0] > 0.5].max(axis=1) > 0).all()   # the unconstrained front is cut off
+
+
+@pytest.mark.parametrize("call,message", [
+    (lambda: problems.zdt1(1), "n_var must be an integer of at least 2"),
+    (lambda: problems.dtlz2(1), "n_obj must be an integer of at least 2"),
+    (lambda: problems.dtlz1(4, n_var=3), "n_var must be an integer of at least 4"),
+    (lambda: problems.osy(5), "n_var must be an integer of at least 6"),
+    (lambda: problems.srn(3), "SRN has 2 variables"),
+    (lambda: problems.zdt1().front(1), "points must be an integer of at least 2"),
+])
+def test_unusable_sizes_raise_value_error(call, message):
+    with pytest.raises(ValueError, match=message):
+        call()
+

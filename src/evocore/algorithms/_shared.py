@@ -392,10 +392,15 @@ def _objectives_of(problem: Callable[[Any], Evaluation], lo: Array, hi: Array) -
 
 
 def _ranked(v: Array, bad: NDArray[np.bool_]) -> Array:
-    """One column of values as finite numbers in the same order, for ulvaro's fitness: -inf
-    below and +inf above every finite value, the rows in `bad` (NaN) above everything."""
-    w = np.clip(v, -LIMIT / 4, LIMIT / 4)
-    finite = ~bad & (np.abs(w) < LIMIT / 4)
+    """One column of values as finite numbers in the same order, for ulvaro's fitness (which
+    depends only on their order and ratios): -inf below and +inf above every finite value, the
+    rows in `bad` (NaN) above everything, and values so large that their range would overflow
+    scaled down by a power of two (exactly)."""
+    w = np.array(v, dtype=float)
+    finite = ~bad & np.isfinite(w)
+    big = np.abs(w[finite]).max(initial=0.0)
+    if big > LIMIT / 4:
+        w[finite] *= 2.0 ** -(int(np.log2(big / (LIMIT / 8))) + 1)
     if finite.all():
         return w
     lo, hi = (w[finite].min(), w[finite].max()) if finite.any() else (0.0, 0.0)
