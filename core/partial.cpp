@@ -9,8 +9,8 @@
 //   _partial("ideal", X, reverse)               -> the column minima (maxima) of X's rows by the
 //       ideal point's rule, 1 x M: of a block, or of partial points in row order (NumPy's error
 //       without rows, as the operators)
-//   _partial("column", X, maxormins)            -> ulvaro's working column: X as float64, times
-//       maxormins when given
+//   _partial("column", X, maxormins)            -> ulvaro's working column: X as float64 (X itself
+//       when it already is), times maxormins when given
 //   _partial("equal", X, value)                 -> whether every element of X equals value
 //   _partial("extreme", X, maximum)             -> [[np.max(X) or np.min(X) as ulvaro takes it,
 //       1.0 when no search can give another value, else 0.0]]
@@ -90,8 +90,8 @@ PyObject* ideal(const evo::Array& x, bool reverse) {
 }
 
 PyObject* column(const evo::Array& x, PyObject* maxormins) {
-    evo::Ref work = evo::astype_float(x.obj());
-    return (maxormins == Py_None ? work : evo::multiply(maxormins, work.get())).release();
+    if (maxormins == Py_None) return evo::Ref::borrow(x.obj()).release();  // no step writes it
+    return evo::multiply(maxormins, evo::astype_float(x.obj()).get()).release();
 }
 
 PyObject* equal(const evo::Array& x, PyObject* value) {
