@@ -98,14 +98,17 @@ PyObject* equal(const evo::Array& x, PyObject* value) {
     const Py_ssize_t N = x.dim(0), M = x.dim(1);
     const double* X = x.matrix(N, M);
     const double v = evo::to_double(value);
-    return evo::Ref::borrow(ulvaro_steps::all_equal(X, N * M, v) ? Py_True : Py_False).release();
+    const bool equal = evo::unlocked((std::int64_t)N * M, [&] { return ulvaro_steps::all_equal(X, N * M, v); });
+    return evo::Ref::borrow(equal ? Py_True : Py_False).release();
 }
 
 PyObject* extreme(const evo::Array& x, bool maximum) {
     const Py_ssize_t N = x.dim(0), M = x.dim(1);
     const double* X = x.matrix(N, M);
     double value;
-    const bool sole = N * M > 0 && ulvaro_steps::sole_extreme(X, N * M, maximum, value);
+    const bool sole = N * M > 0 && evo::unlocked((std::int64_t)N * M, [&] {
+        return ulvaro_steps::sole_extreme(X, N * M, maximum, value);
+    });
     if (!sole) value = evo::to_double(evo::np_extreme(x.obj(), maximum).get());
     evo::Array out = evo::Array::empty({1, 2}, evo::Elem::f64);
     double* o = out.out_matrix(1, 2);
@@ -123,7 +126,9 @@ PyObject* fitness(const evo::Array& x, PyObject* hi, PyObject* lo, PyObject* k) 
     return scale(std::move(shifted), evo::make_float(evo::to_double(lo)).get(), exponent.get(), own).release();
 }
 
-bool is(PyObject* step, const char* name) { return PyUnicode_Check(step) && PyUnicode_CompareWithASCIIString(step, name) == 0; }
+bool is(PyObject* step, const char* name) {
+    return PyUnicode_Check(step) && PyUnicode_CompareWithASCIIString(step, name) == 0;
+}
 
 const int kLine = __LINE__ + 1;
 PyObject* partial(evo::Args& a) {

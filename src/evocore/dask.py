@@ -73,18 +73,18 @@ def _with_rows(x):
     return x if len(sizes) == len(x.chunks[0]) else x.rechunk((sizes or (0,), x.shape[1]))
 
 
-def _ordered_reduce(x, step, partial):
-    """A tree reduction over the row blocks of x: `partial(block, first)` gives a block's row
-    (`first`: the block holds row 0), and `step` merges the rows of consecutive blocks, in row
-    order, into one."""
+def _ordered_reduce(x, step):
+    """A tree reduction over the row blocks of x by a compiled column fold: `step(block, first)`
+    gives a block's row of folds (`first`: the block holds row 0), and the rows of consecutive
+    blocks are merged in row order by the same step, as a matrix that begins at row 0."""
     x = _with_rows(x)
-    parts = x.map_blocks(lambda b, block_info=None: partial(b, block_info[0]["array-location"][0][0] == 0),
+    parts = x.map_blocks(lambda b, block_info=None: step(b, block_info[0]["array-location"][0][0] == 0),
                          chunks=((1,) * x.numblocks[0], (x.shape[1],)), dtype=np.float64)
 
     def merge(p, axis=None, keepdims=None):
         if len(p) == 0:  # Dask's look at the result type
             return p
-        row = step(p)
+        row = step(p, True)
         return row if keepdims else row[0]
     return da.reduction(parts, lambda b, axis, keepdims: b, merge, combine=merge, axis=0,
                         concatenate=True, dtype=np.float64, split_every=8, meta=np.empty((0,)))
@@ -96,7 +96,7 @@ def _ordered_reduce(x, step, partial):
 def _maxima(work):
     """The column maxima of the feasibility rule over all rows (row 0 first, then only a strictly
     greater value), a lazy vector."""
-    return _ordered_reduce(work, lambda p: _partial("maxima", p, True), lambda b, first: _partial("maxima", b, first))
+    return _ordered_reduce(work, lambda b, first: _partial("maxima", b, first))
 
 
 def _penalised(work, CV):
@@ -124,7 +124,7 @@ def _working(ObjV, CV, maxormins):
 
 def _ideal_point(work, reverse=False):
     """The column minima (maxima) of work, NaN and ±0 as on one machine, a lazy vector."""
-    return _ordered_reduce(work, lambda p: _partial("ideal", p, reverse), lambda b, first: _partial("ideal", b, reverse))
+    return _ordered_reduce(work, lambda b, first: _partial("ideal", b, reverse))
 
 
 def ornavi(ObjV, CV=None, maxormins=None, old_idealPoint=None, reverse=False):
