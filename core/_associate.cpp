@@ -11,6 +11,7 @@
 #include <cmath>
 #include <cstdint>
 #include <limits>
+#include <new>
 #include <vector>
 
 #include "_forms.hpp"
@@ -35,17 +36,17 @@ struct Lanes<4> {
 };
 
 // Rows i0 .. i0 + L - 1 (those below Nind) against every reference; MC objectives when MC > 0,
-// else M.  Lanes past Nind compute zeros and are not written.  The index is carried as a double
-// (exact for any reference count) so that every comparison is one of doubles.
+// else M, whose lanes are kept in `spill` (M vectors).  Lanes past Nind compute zeros and are
+// not written.  The index is carried as a double (exact for any reference count) so that every
+// comparison is one of doubles.
 template <int L, int MC>
 EVO_INLINE void rows(const double* ObjV, i64 Nind, int M, const double* u, int K, int* index, double* distance,
-                     i64 i0) {
+                     i64 i0, typename Lanes<L>::vec* spill) {
     using vec = typename Lanes<L>::vec;
     constexpr int kMaxM = MC > 0 ? MC : 1;
     const int m = MC > 0 ? MC : M;
     vec fixed[kMaxM];
-    std::vector<vec> spill(MC > 0 ? 0 : m);
-    vec* f = MC > 0 ? fixed : spill.data();
+    vec* f = MC > 0 ? fixed : spill;
     const int lanes = Nind - i0 < L ? (int)(Nind - i0) : L;
     vec bad = {};
     for (int k = 0; k < m; ++k) {
@@ -77,9 +78,30 @@ EVO_INLINE void rows(const double* ObjV, i64 Nind, int M, const double* u, int K
     }
 }
 
+// n vectors in memory aligned to their size.  Neither alignof nor std::vector will do: outside the
+// AVX2 form's code a 32-byte vector type is given the baseline's 16-byte alignment (and an
+// alignment attribute on it is dropped where it names a template argument), while the AVX2 form
+// moves such vectors with instructions that need 32.
+template <class Vec>
+class Spill {
+public:
+    static constexpr std::align_val_t kAlign{sizeof(Vec)};
+    explicit Spill(int n) : p_(n > 0 ? static_cast<Vec*>(::operator new((std::size_t)n * sizeof(Vec), kAlign)) : nullptr) {}
+    ~Spill() {
+        if (p_) ::operator delete(p_, kAlign);
+    }
+    Spill(const Spill&) = delete;
+    Spill& operator=(const Spill&) = delete;
+    Vec* get() const noexcept { return p_; }
+
+private:
+    Vec* p_;
+};
+
 template <int L, int MC>
 EVO_INLINE void all_rows(const double* ObjV, i64 Nind, int M, const double* u, int K, int* index, double* distance) {
-    for (i64 i0 = 0; i0 < Nind; i0 += L) rows<L, MC>(ObjV, Nind, M, u, K, index, distance, i0);
+    const Spill<typename Lanes<L>::vec> spill(MC > 0 ? 0 : M);
+    for (i64 i0 = 0; i0 < Nind; i0 += L) rows<L, MC>(ObjV, Nind, M, u, K, index, distance, i0, spill.get());
 }
 
 template <int L>

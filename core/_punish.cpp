@@ -71,21 +71,17 @@ void penalty_rows(const double* ObjV, const double* CV, double* R, const double*
     }
 }
 
-// The rule from ObjV into R (R may be ObjV itself): the maxima are taken over ObjV as it is on
-// entry, then every row from the first infeasible one is written to R.
-bool penalise(const double* ObjV, const double* CV, double* R, std::ptrdiff_t N, std::ptrdiff_t L,
-              std::ptrdiff_t C) {
-    // Rows before the first infeasible one keep their values; a feasible population needs no maxima.
+// Rows before the first infeasible one keep their values: the index of that row (N when every row
+// is feasible).
+std::ptrdiff_t first_infeasible(const double* CV, std::ptrdiff_t N, std::ptrdiff_t C) {
     std::ptrdiff_t first = 0;
     while (first < N && !(positive_sum(CV + first * C, C) > 0)) ++first;
-    if (R != ObjV) std::memcpy(R, ObjV, (size_t)(first * L) * sizeof(double));
-    if (first == N) return true;
+    return first;
+}
 
-    double* maxObjV = (double*)std::malloc((size_t)L * sizeof(double));
-    if (maxObjV == nullptr) return false;
-    // Column maxima over the values on entry, walking the rows in order and taking only a strictly
-    // greater value (a NaN in row 0 stays, a later NaN is passed over).
-    evo::fold_columns<evo::StrictMax>(ObjV, N, L, maxObjV);
+// Rows `first` .. N-1 of R from ObjV with the column maxima maxObjV (R may be ObjV itself).
+void penalty(const double* ObjV, const double* CV, double* R, const double* maxObjV, std::ptrdiff_t first,
+             std::ptrdiff_t N, std::ptrdiff_t L, std::ptrdiff_t C) {
     // A new matrix larger than the caches is written around them: its lines need not be read first.
     const bool stream = R != ObjV && N * L * (std::ptrdiff_t)sizeof(double) >= kStreamBytes;
     if (stream) {
@@ -94,6 +90,23 @@ bool penalise(const double* ObjV, const double* CV, double* R, std::ptrdiff_t N,
     } else {
         penalty_rows<false>(ObjV, CV, R, maxObjV, first, N, L, C);
     }
+}
+
+// The rule from ObjV into R (R may be ObjV itself): the maxima are taken over ObjV as it is on
+// entry, then every row from the first infeasible one is written to R.
+bool penalise(const double* ObjV, const double* CV, double* R, std::ptrdiff_t N, std::ptrdiff_t L,
+              std::ptrdiff_t C) {
+    // A feasible population needs no maxima.
+    const std::ptrdiff_t first = first_infeasible(CV, N, C);
+    if (R != ObjV) std::memcpy(R, ObjV, (size_t)(first * L) * sizeof(double));
+    if (first == N) return true;
+
+    double* maxObjV = (double*)std::malloc((size_t)L * sizeof(double));
+    if (maxObjV == nullptr) return false;
+    // Column maxima over the values on entry, walking the rows in order and taking only a strictly
+    // greater value (a NaN in row 0 stays, a later NaN is passed over).
+    evo::fold_columns<evo::StrictMax>(ObjV, N, L, maxObjV);
+    penalty(ObjV, CV, R, maxObjV, first, N, L, C);
     std::free(maxObjV);
     return true;
 }
@@ -112,4 +125,12 @@ bool penalised_copy(const double* ObjV, const double* CV, double* R, int Nind, i
         return true;
     }
     return penalise(ObjV, CV, R, Nind, M, CVNum);
+}
+
+void penalised_rows(const double* ObjV, const double* CV, const double* maxObjV, double* R, int Nind, int M,
+                    int CVNum) {
+    if (Nind <= 0 || M <= 0) return;
+    const std::ptrdiff_t first = first_infeasible(CV, Nind, CVNum);
+    if (R != ObjV) std::memcpy(R, ObjV, (size_t)(first * M) * sizeof(double));
+    if (first < Nind) penalty(ObjV, CV, R, maxObjV, first, Nind, M, CVNum);
 }

@@ -1,8 +1,6 @@
 // ulvaro: power-law fitness assignment for a single-objective column.
 #include "../frame/objective.hpp"
-#include "../frame/values.hpp"
-
-#include <cmath>
+#include "_ulvaro.hpp"
 
 namespace {
 
@@ -82,74 +80,28 @@ evo::Ref exponent(PyObject* k) {
 
 // ---- the fitness of the working column -------------------------------------------------------
 
+using namespace ulvaro_steps;
+
 // As written: np.all(ObjV == ObjV[0]), then the shift, the scaling and the power, each a new
 // array made by NumPy.
 PyObject* fitness(evo::Ref ObjV, Py_ssize_t Nind, PyObject* k) {
     evo::Ref first = evo::getitem(ObjV.get(), evo::constants.zero);
     if (evo::np_all(evo::equal(ObjV.get(), first.get()).get())) return evo::np_ones({Nind, 1}).release();
-    ObjV = evo::subtract(ObjV.get(), evo::np_extreme(ObjV.get(), true).get());
-    ObjV = evo::divide(ObjV.get(), evo::negative(evo::np_extreme(ObjV.get(), false).get()).get());
-    return evo::power(evo::negative(ObjV.get()).get(), k).release();
+    const evo::Ref hi = evo::np_extreme(ObjV.get(), true);
+    ObjV = shift(std::move(ObjV), hi.get(), false);
+    const evo::Ref lo = evo::np_extreme(ObjV.get(), false);
+    return scale(std::move(ObjV), lo.get(), k, false).release();
 }
-
-// Whether every one of n > 0 values equals the first, compared exactly (a NaN makes it false);
-// the scan stops at the first block that holds a different value.
-bool all_equal(const double* v, std::ptrdiff_t n) {
-    const double first = v[0];
-    for (std::ptrdiff_t b = 0; b < n; b += 256) {
-        const std::ptrdiff_t e = n - b < 256 ? n : b + 256;
-        long differ = 0;
-        for (std::ptrdiff_t i = b; i < e; ++i) differ |= v[i] != first;
-        if (differ) return false;
-    }
-    return true;
-}
-
-using v2d = double __attribute__((vector_size(16)));
-using v2m = long long __attribute__((vector_size(16)));
 
 // Columns up to this length find their extremes in one pass of their own; longer ones use
 // NumPy's reductions, whose wide vector loops then pay for the call.
 constexpr std::ptrdiff_t kOwnScan = 1 << 13;
 
-// The largest (Max) or smallest of n > 0 values into `out`, when it is one and the same however
-// it is searched for: false for a NaN among the values, or a zero extreme with both zero signs
-// present, where np.max and np.min decide which value they return.
-template <bool Max>
-bool scan(const double* v, std::ptrdiff_t n, double& out) {
-    v2d m0 = {v[0], v[0]}, m1 = m0;
-    v2m nan = {0, 0};
-    std::ptrdiff_t i = 0;
-    for (; i + 4 <= n; i += 4) {
-        v2d x0, x1;
-        __builtin_memcpy(&x0, v + i, sizeof x0);
-        __builtin_memcpy(&x1, v + i + 2, sizeof x1);
-        m0 = (Max ? x0 > m0 : x0 < m0) ? x0 : m0;
-        m1 = (Max ? x1 > m1 : x1 < m1) ? x1 : m1;
-        nan |= (x0 != x0) | (x1 != x1);
-    }
-    for (; i < n; ++i) {
-        const v2d x = {v[i], v[i]};
-        m0 = (Max ? x > m0 : x < m0) ? x : m0;
-        nan |= x != x;
-    }
-    if (nan[0] || nan[1]) return false;
-    const double c[4] = {m0[0], m0[1], m1[0], m1[1]};
-    double best = c[0];
-    for (double x : c) best = (Max ? x > best : x < best) ? x : best;
-    if (best == 0)
-        for (i = 0; i < n; ++i)
-            if (v[i] == 0 && std::signbit(v[i]) != std::signbit(best)) return false;
-    out = best;
-    return true;
-}
-
 // np.max(ObjV) or np.min(ObjV) of the column `v` (n > 0 values) that ObjV holds.
-template <bool Max>
-double extreme(PyObject* ObjV, const double* v, std::ptrdiff_t n) {
+evo::Ref extreme(PyObject* ObjV, const double* v, std::ptrdiff_t n, bool maximum) {
     double value;
-    if (n <= kOwnScan && scan<Max>(v, n, value)) return value;
-    return evo::to_double(evo::np_extreme(ObjV, Max).get());
+    if (n <= kOwnScan && sole_extreme(v, n, maximum, value)) return evo::make_float(value);
+    return evo::np_extreme(ObjV, maximum);
 }
 
 // The same steps on a column that this call alone holds: the equality test (and, for short
@@ -158,12 +110,11 @@ PyObject* fitness_in_place(evo::Ref ObjV, Py_ssize_t Nind, PyObject* k) {
     if (Nind == 0) return fitness(std::move(ObjV), Nind, k);  // NumPy's error for ObjV[0]
     evo::Array work = evo::Array::adopt(ObjV, evo::Elem::f64, 2);
     const double* v = work.matrix(Nind, 1);
-    if (all_equal(v, Nind)) return evo::np_ones({Nind, 1}).release();
-    evo::subtract_in_place(ObjV.get(), evo::make_float(extreme<true>(ObjV.get(), v, Nind)).get());
-    evo::divide_in_place(ObjV.get(), evo::make_float(-extreme<false>(ObjV.get(), v, Nind)).get());
-    evo::negative_in_place(ObjV.get());
-    evo::power_in_place(ObjV.get(), k);
-    return ObjV.release();
+    if (all_equal(v, Nind, v[0])) return evo::np_ones({Nind, 1}).release();
+    const evo::Ref hi = extreme(ObjV.get(), v, Nind, true);
+    ObjV = shift(std::move(ObjV), hi.get(), true);
+    const evo::Ref lo = extreme(ObjV.get(), v, Nind, false);
+    return scale(std::move(ObjV), lo.get(), k, true).release();
 }
 
 const int kLine = __LINE__ + 1;

@@ -45,18 +45,19 @@ namespace detail {
 
 inline constexpr int kBlocks = 4;
 
-// Blocks of rows walked side by side with MC columns known at compile time.
-template <class Rule, int MC>
+// Blocks of rows walked side by side with MC columns known at compile time.  Block 0 starts from
+// row 0, or (Seeded) from the values in `out` with row 0 as its first step.
+template <class Rule, bool Seeded, int MC>
 void fold_small(const double* X, std::int64_t N, double* out) {
     constexpr int B = kBlocks;
     std::int64_t start[B + 1];
     for (int b = 0; b <= B; ++b) start[b] = N * b / B;
     double acc[B][MC];
-    for (int j = 0; j < MC; ++j) acc[0][j] = X[j];
+    for (int j = 0; j < MC; ++j) acc[0][j] = Seeded ? out[j] : X[j];
     for (int b = 1; b < B; ++b)
         for (int j = 0; j < MC; ++j) acc[b][j] = Rule::identity;
     std::int64_t first[B];
-    first[0] = 1;
+    first[0] = Seeded ? 0 : 1;
     for (int b = 1; b < B; ++b) first[b] = start[b];
     // The shortest block's length, then each block's own tail.
     std::int64_t common = start[1] - first[0];
@@ -78,23 +79,31 @@ void fold_small(const double* X, std::int64_t N, double* out) {
 }
 
 // One pass over the rows with the columns side by side (vectorised across columns).
-template <class Rule>
+template <class Rule, bool Seeded>
 void fold_wide(const double* X, std::int64_t N, std::int64_t M, double* out) {
-    for (std::int64_t j = 0; j < M; ++j) out[j] = X[j];
-    for (std::int64_t i = 1; i < N; ++i) {
+    if (!Seeded)
+        for (std::int64_t j = 0; j < M; ++j) out[j] = X[j];
+    for (std::int64_t i = Seeded ? 0 : 1; i < N; ++i) {
         const double* row = X + i * M;
         for (std::int64_t j = 0; j < M; ++j) out[j] = Rule::step(out[j], row[j]);
     }
 }
 
-template <class Rule, int MC = 1>
+template <class Rule, bool Seeded, int MC = 1>
 void fold_dispatch(const double* X, std::int64_t N, std::int64_t M, double* out) {
     if constexpr (MC <= 8) {
-        if (M == MC) return fold_small<Rule, MC>(X, N, out);
-        return fold_dispatch<Rule, MC + 1>(X, N, M, out);
+        if (M == MC) return fold_small<Rule, Seeded, MC>(X, N, out);
+        return fold_dispatch<Rule, Seeded, MC + 1>(X, N, M, out);
     } else {
-        fold_wide<Rule>(X, N, M, out);
+        fold_wide<Rule, Seeded>(X, N, M, out);
     }
+}
+
+template <class Rule, bool Seeded>
+void fold(const double* X, std::int64_t N, std::int64_t M, double* out) {
+    if (N < 1 || M < 1) return;
+    if (N < 4 * kBlocks) return fold_wide<Rule, Seeded>(X, N, M, out);
+    fold_dispatch<Rule, Seeded>(X, N, M, out);
 }
 
 }  // namespace detail
@@ -102,9 +111,15 @@ void fold_dispatch(const double* X, std::int64_t N, std::int64_t M, double* out)
 // out[0..M) = the column folds of the N x M matrix X (N >= 1) under Rule.
 template <class Rule>
 void fold_columns(const double* X, std::int64_t N, std::int64_t M, double* out) {
-    if (N < 1 || M < 1) return;
-    if (N < 4 * detail::kBlocks) return detail::fold_wide<Rule>(X, N, M, out);
-    detail::fold_dispatch<Rule>(X, N, M, out);
+    detail::fold<Rule, false>(X, N, M, out);
+}
+
+// The folds carried on over the rows of X from the values in out[0..M), as if X's rows followed
+// the rows whose folds `out` holds (out is left as it is when X has no rows).  From the Rule's
+// identity, the fold of a block of rows that does not begin the matrix.
+template <class Rule>
+void fold_columns_into(const double* X, std::int64_t N, std::int64_t M, double* out) {
+    detail::fold<Rule, true>(X, N, M, out);
 }
 
 }  // namespace evo

@@ -19,6 +19,12 @@ bool modifyObjV(double* ObjV, const double* CV, int Nind, int M, int CVNum);
 // a copy of ObjV would hold after modifyObjV, in one pass instead of a copy and a rewrite.
 bool penalised_copy(const double* ObjV, const double* CV, double* R, int Nind, int M, int CVNum);
 
+// The same rule on a block of rows of a larger matrix, whose column maxima `maxObjV` (M values)
+// were taken over all its rows: R (Nind x M, or ObjV itself) receives ObjV with every row whose
+// positive violations sum to s > 0 replaced by maxObjV + s.
+void penalised_rows(const double* ObjV, const double* CV, const double* maxObjV, double* R, int Nind, int M,
+                    int CVNum);
+
 namespace evo {
 
 // Module messages used by the working-matrix rules.

@@ -14,7 +14,8 @@ import evocore  # noqa: E402
 import evocore.dask as ed  # noqa: E402
 
 N = 103
-CHUNKINGS = [((40, 1, 62),), ((N,),), ((13,) * 7 + (12,),)]  # uneven, one chunk, more than workers
+# uneven, one chunk, more than workers, blocks without rows (row 0 in the second block)
+CHUNKINGS = [((40, 1, 62),), ((N,),), ((13,) * 7 + (12,),), ((0, 52, 0, 51),)]
 
 
 @pytest.fixture(scope="module")
@@ -69,13 +70,17 @@ def test_ideal_point_and_aggregations(client, rows, cv, maxormins):
             same(got, getattr(evocore, name)(X, W, point, CV, maxormins))
 
 
-def test_feasibility_maxima_are_global(client):
+@pytest.mark.parametrize("nan_opens_a_chunk", [False, True])
+def test_feasibility_maxima_are_global(client, nan_opens_a_chunk):
     # the largest value sits in a chunk whose rows are all feasible
     X, _, CV = data()
     X[13, 0] = 0.5
     X[60, 0] = 50.0
     CV[:, :] = -1.0
     CV[5, 1] = 2.0
+    if nan_opens_a_chunk:  # passed over as in any row but row 0; every row penalised by the maxima
+        X[40, 2] = np.nan
+        CV[:, 0] = 1.0
     Xd = chunked(X, ((40, 63),))
     same(ed.ornavi(Xd, CV, reverse=True).compute(), evocore.ornavi(X, CV, reverse=True))
 

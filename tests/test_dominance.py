@@ -200,3 +200,15 @@ def test_errors_in_order(function, args, message):
         function(*args)
     assert type(info.value) is RuntimeError and info.value.args == (f"error in {message}",)
     assert [a.tobytes() for a in arrays] == [a.tobytes() for a in args if isinstance(a, np.ndarray)]
+
+
+def test_associate_with_many_objectives_in_memory_of_its_own_alignment():
+    # beyond eight objectives a row block's lanes are kept in memory allocated per call, which the
+    # wide form moves with instructions that need it aligned to the vector's size
+    rng = np.random.default_rng(5)
+    for m in (9, 12, 20):
+        F, W = rng.random((5, m)), rng.random((7, m)) + 0.1
+        index, distance = associate(F, W)
+        for _ in range(100):
+            again = associate(F, W)
+            assert np.array_equal(again[0], index) and np.array_equal(again[1], distance)

@@ -93,6 +93,13 @@ def test_evocore_dask_without_dask_says_what_to_install(python):
                                            "missing): pip install 'evocore[dask]'")
 
 
+def test_the_sites_requirements_are_the_docs_extra():
+    tomllib = pytest.importorskip("tomllib")
+    extra = tomllib.loads((CHECKOUT / "pyproject.toml").read_text())["project"]["optional-dependencies"]["docs"]
+    lines = (CHECKOUT / "docs" / "requirements.txt").read_text().splitlines()
+    assert [line for line in lines if line and not line.startswith("#")] == extra
+
+
 def markdown_files():
     return [CHECKOUT / "README.md", CHECKOUT / "CHANGELOG.md", *sorted(CHECKOUT.glob("docs/*.md"))]
 
@@ -136,3 +143,12 @@ def test_the_examples_of_each_algorithms_page_run(page, capsys):
         exec(compile(block, page.name, "exec"), {})
     assert capsys.readouterr().out
 
+
+@pytest.mark.skipif(importlib.util.find_spec("distributed") is None, reason="Dask is not installed")
+def test_the_readmes_dask_example_runs_as_a_script(tmp_path):
+    # as a file, whose cluster's worker processes import it again
+    readme = (CHECKOUT / "README.md").read_text()
+    (tmp_path / "example.py").write_text(re.search(r"\[start:dask\].*?```python\n(.*?)```", readme, re.S).group(1))
+    run = subprocess.run([sys.executable, "example.py"], cwd=tmp_path, capture_output=True, text=True, timeout=300)
+    assert run.returncode == 0, run.stderr[-2000:]
+    assert (tmp_path / "distances.zarr").is_dir()

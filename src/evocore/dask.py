@@ -3,7 +3,9 @@
 Every function here has the name and the arguments of the compiled operator and takes (and
 returns) ``dask.array`` arrays chunked along rows with a single chunk of columns.  The graph calls
 the compiled functions on each chunk; where an operator has a global step, that step is taken
-over all chunks first, with the one-machine rule for ties and NaN:
+over all chunks first, with the one-machine rule for ties and NaN.  Every step of a chunk, and
+every merge of the chunks' partial results, is compiled (``evocore.core._partial``, with the
+operators' own kernels); this module only shapes the graph:
 
 - the ideal point (``ornavi``; ``druvik``/``quelan`` with ``idealPoint=None``) is a tree
   reduction: each chunk is reduced by the compiled column reduction, and partial results are
@@ -37,6 +39,7 @@ except ImportError as error:   # one line that says what to install
                               "pip install 'evocore[dask]'", name=error.name) from None
 import numpy as np
 
+from evocore.core._partial import _partial
 from evocore.core._tamsen_rows import _tamsen_rows
 from evocore.core.druvik import druvik as _druvik
 from evocore.core.fendrik import fendrik as _fendrik
@@ -64,92 +67,64 @@ def _rows(x, name, like=None):
     return x.rechunk({1: x.shape[1]}) if x.numblocks[1] != 1 else x
 
 
+def _with_rows(x):
+    """x without its blocks of no rows (one is kept when x has no rows at all)."""
+    sizes = tuple(n for n in x.chunks[0] if n)
+    return x if len(sizes) == len(x.chunks[0]) else x.rechunk((sizes or (0,), x.shape[1]))
+
+
+def _ordered_reduce(x, step):
+    """A tree reduction over the row blocks of x by a compiled column fold: `step(block, first)`
+    gives a block's row of folds (`first`: the block holds row 0), and the rows of consecutive
+    blocks are merged in row order by the same step, as a matrix that begins at row 0."""
+    x = _with_rows(x)
+    parts = x.map_blocks(lambda b, block_info=None: step(b, block_info[0]["array-location"][0][0] == 0),
+                         chunks=((1,) * x.numblocks[0], (x.shape[1],)), dtype=np.float64)
+
+    def merge(p, axis=None, keepdims=None):
+        if len(p) == 0:  # Dask's look at the result type
+            return p
+        row = step(p, True)
+        return row if keepdims else row[0]
+    return da.reduction(parts, lambda b, axis, keepdims: b, merge, combine=merge, axis=0,
+                        concatenate=True, dtype=np.float64, split_every=8, meta=np.empty((0,)))
+
+
 # ---- the working matrix: maxormins and the feasibility rule ---------------------------------------
 
 
-def _strict_max(block, start):
-    """Column maxima of `block` from `start`, replaced only by a strictly greater value."""
-    vals = np.where(np.isnan(block), -np.inf, block)
-    m = vals.max(axis=0) if len(block) else np.full(block.shape[1], -np.inf)
-    zero = m == 0
-    if zero.any():  # of equal zeros the first one met is kept
-        first = np.argmax(block == 0, axis=0)
-        m = np.where(zero, block[first, np.arange(block.shape[1])], m)
-    return np.where(m > start, m, start)
+def _maxima(work):
+    """The column maxima of the feasibility rule over all rows (row 0 first, then only a strictly
+    greater value), a lazy vector."""
+    return _ordered_reduce(work, lambda b, first: _partial("maxima", b, first))
 
 
-def _maxima_partial(block, block_info=None):
-    first = block_info[0]["chunk-location"][0] == 0
-    if first:
-        out = _strict_max(block[1:], block[0])
-    else:
-        out = _strict_max(block, np.full(block.shape[1], -np.inf))
-    return out[None, :]
-
-
-def _maxima_combine(x, axis=None, keepdims=None):
-    if len(x) == 0:  # Dask's look at the result type
-        return x
-    acc = x[0]
-    for row in x[1:]:
-        acc = np.where(row > acc, row, acc)
-    return acc[None, :] if keepdims else acc
-
-
-def _positive_sums(cv):
-    s = np.zeros(len(cv))
-    for c in range(cv.shape[1]):
-        s = s + np.where(cv[:, c] > 0, cv[:, c], 0.0)
-    return s
-
-
-def _penalise(block, cv, maxima):
-    s = _positive_sums(cv)
-    return np.where((s > 0)[:, None], maxima[None, :] + s[:, None], block)
-
-
-def _ordered_reduce(x, partial, combine):
-    """A tree reduction over the row chunks of x that combines partial rows in row order."""
-    parts = x.map_blocks(partial, chunks=((1,) * x.numblocks[0], (x.shape[1],)), dtype=np.float64)
-    return da.reduction(parts, lambda b, axis, keepdims: b, combine, combine=combine, axis=0,
-                        concatenate=True, dtype=np.float64, split_every=8,
-                        meta=np.empty((0,)))
+def _penalised(work, CV):
+    """work with the feasibility rule applied by CV (global column maxima, then chunk by chunk)."""
+    cv = _rows(CV, "CV", like=work)
+    if cv.shape[1] == 0 or work.shape[1] == 0 or work.shape[0] == 0:
+        return work
+    return da.blockwise(lambda b, c, m: _partial("working", b, None, c, m), "ij", work, "ij", cv, "ik",
+                        _maxima(work), "j", dtype=np.float64, concatenate=True)
 
 
 def _working(ObjV, CV, maxormins):
     """ObjV as float64 times maxormins (as int32), penalised by the feasibility rule with CV."""
     work = _rows(ObjV, "ObjV").astype(np.float64)
     if maxormins is not None:
-        m = np.asarray(maxormins).astype(np.int32).astype(np.float64)
+        m = np.asarray(maxormins)
         if m.ndim != 1 or len(m) != work.shape[1]:
             raise ValueError("maxormins and ObjV disagree")
-        work = work.map_blocks(lambda b: m * b, dtype=np.float64)
-    if CV is not None:
-        cv = _rows(CV, "CV", like=work).astype(np.float64)
-        if cv.shape[1] > 0 and work.shape[1] > 0 and work.shape[0] > 0:
-            maxima = _ordered_reduce(work, _maxima_partial, _maxima_combine)
-            work = da.blockwise(_penalise, "ij", work, "ij", cv, "ik", maxima, "j", dtype=np.float64,
-                                concatenate=True)
-    return work
+        work = work.map_blocks(lambda b: _partial("working", b, m), dtype=np.float64)
+    return work if CV is None else _penalised(work, CV)
 
 
 # ---- the ideal point -------------------------------------------------------------------------------
 
 
-def _ideal_combine(reverse):
-    def combine(x, axis=None, keepdims=None):
-        if len(x) == 0:  # Dask's look at the result type
-            return x
-        acc = x[0]
-        for row in x[1:]:
-            better = (acc > row) if reverse else (acc < row)
-            acc = np.where(better | np.isnan(acc), acc, row)
-        return acc[None, :] if keepdims else acc
-    return combine
-
-
 def _ideal_point(work, reverse=False):
-    return _ordered_reduce(work, lambda b: _ornavi(b, reverse=reverse)[None, :], _ideal_combine(reverse))
+    """The column minima (maxima) of work, NaN and ±0 as on one machine, a lazy vector."""
+    return _ordered_reduce(work, lambda b, first: _partial("ideal", b, reverse))
 
 
 def ornavi(ObjV, CV=None, maxormins=None, old_idealPoint=None, reverse=False):
@@ -212,25 +187,16 @@ def velkor(Phen, FieldD, Parallel=False):
 
 
 def _extreme(col, maximum):
-    """np.max or np.min of the column, as NumPy gives it on the gathered column.
-
-    When the value is one and the same however it is searched for (no NaN, and no zero extreme
-    with both zero signs present) the chunks' own extremes decide; else NumPy decides on the
-    gathered column."""
-    f = np.max if maximum else np.min
-
-    def stats(b):
-        e = f(b) if b.size else (-np.inf if maximum else np.inf)
-        return np.array([[e, np.isnan(b).any(), (b == 0).any() and np.signbit(b[b == 0]).any()
-                          and (~np.signbit(b[b == 0])).any()]])
-
-    parts = col.map_blocks(stats, chunks=((1,) * col.numblocks[0], (3,)), dtype=np.float64).compute()
-    e = f(parts[:, 0])
-    if parts[:, 1].any() or e == 0:
-        zeros = [p for p in parts if p[0] == 0]
-        if parts[:, 1].any() or len({np.signbit(p[0]) for p in zeros}) > 1 or any(p[2] for p in zeros):
-            return f(col.compute())
-    return e
+    """np.max or np.min of the column, as ulvaro takes it on the gathered column: the blocks' own
+    extremes when the value is one and the same however it is searched for, else the gathered
+    column's."""
+    col = _with_rows(col)
+    parts = col.map_blocks(lambda b: _partial("extreme", b, maximum), chunks=((1,) * col.numblocks[0], (2,)),
+                           dtype=np.float64).compute()
+    value, sole = _partial("extreme", parts[:, :1], maximum)[0]
+    if sole and parts[:, 1].all():
+        return value
+    return _partial("extreme", col.compute(), maximum)[0, 0]
 
 
 def ulvaro(ObjV, CV=None, maxormins=None, k=1):
@@ -238,23 +204,22 @@ def ulvaro(ObjV, CV=None, maxormins=None, k=1):
     objv = _rows(ObjV, "ObjV")
     if objv.shape[1] != 1:
         raise ValueError("ObjV must be an n*1 array")
-    work = objv.astype(np.float64)
-    if maxormins is not None:
-        m = np.asarray(maxormins)
-        work = work.map_blocks(lambda b: m * b, dtype=np.float64)
+    m = None if maxormins is None else np.asarray(maxormins)
+    work = objv.map_blocks(lambda b: _partial("column", b, m), dtype=np.float64)
     if CV is not None:
-        work = _working(work, CV, None)
-    kk = 1.0 if k is None else float(k)
+        work = _penalised(work, CV)
     # the checks of the one-machine call (and its errors) on the first row
     _ulvaro(np.asarray(objv[:1].compute()), None if CV is None else np.asarray(da.asarray(CV)[:1].compute()),
             maxormins, k)
     work = work.persist()
     first = work[0, 0].compute()
-    if bool((work == first).all().compute()):
+    equal = work.map_blocks(lambda b: np.array([_partial("equal", b, first)]), drop_axis=1,
+                            chunks=((1,) * work.numblocks[0],), dtype=bool)
+    if bool(equal.all().compute()):
         return da.ones(work.shape, chunks=work.chunks, dtype=np.float64)
-    shifted = work.map_blocks(lambda b, hi=_extreme(work, True): np.subtract(b, hi), dtype=np.float64)
-    lo = _extreme(shifted, False)
-    return shifted.map_blocks(lambda b: np.power(np.negative(np.divide(b, -lo)), kk), dtype=np.float64)
+    hi = _extreme(work, True)
+    lo = _extreme(work.map_blocks(lambda b: _partial("fitness", b, hi), dtype=np.float64), False)
+    return work.map_blocks(lambda b: _partial("fitness", b, hi, lo, k), dtype=np.float64)
 
 
 # ---- polvane ---------------------------------------------------------------------------------------

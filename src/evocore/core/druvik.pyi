@@ -40,13 +40,14 @@ def druvik(
             ``idealPoint`` is ``None``.
 
     Raises:
-        RuntimeError: ``error in druvik: ...`` (English, then Chinese) when ObjV or weights is
-            not a 2-D ndarray (a list is refused too), weights does not match ObjV in columns
-            (or in rows, unless ObjV has one row), maxormins is not a 1-D ndarray of M
-            entries, CV is not 2-D with N rows, idealPoint is not a 1-D ndarray of M entries,
-            or Parallel is not None, True or False.  The checks run in that order and the
-            first failure ends the call; "see help()" in a message refers to this text.
-        AttributeError: a CV that is not an array (no ``ndim``).
+        RuntimeError: ``error in druvik: ...`` (English, then Chinese) when Parallel is not
+            None, True or False, ObjV or weights is not a 2-D ndarray (a list is refused
+            too), weights does not match ObjV in columns (or in rows, unless ObjV has one
+            row), maxormins is not a 1-D ndarray of M entries, CV is not 2-D with N rows, or
+            idealPoint is not a 1-D ndarray of M entries.  The checks run in that order and
+            the first failure ends the call; "see help()" in a message refers to this text.
+        AttributeError: a CV that is not an array (a list: no ``ndim``); a CV of another
+            number of dimensions gets the RuntimeError above.
         MemoryError: the feasibility rule's scratch vector cannot be allocated.
         ValueError: from NumPy, for the ideal point of an ObjV without rows.
 

@@ -34,8 +34,10 @@ def fendrik(
             None, Threshold is neither a Python number nor an ndarray (a NumPy int64 scalar or
             a list is refused), has another element type, is not 1-D or not k long, or
             return_count is not None/True/False, in that order.
-        ValueError: a CV of three or more dimensions.
+        AttributeError: a CV that is not an array (a list: no ``shape``).
         IndexError: a 1-D CV (no second dimension).
+        ValueError: a CV of three or more dimensions ("Buffer has wrong number of
+            dimensions").
 
     Note:
         Comparisons are strict and a NaN takes no part: a NaN entry adds nothing, and a row

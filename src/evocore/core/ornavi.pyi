@@ -36,7 +36,7 @@ def ornavi(
         RuntimeError: ``error in ornavi: ...`` when reverse is not None/True/False, ObjV is not
             a 2-D ndarray, maxormins is not a 1-D ndarray of M entries, CV is not 2-D with N
             rows, or old_idealPoint is not a 1-D ndarray or is shorter than M, in that order.
-        AttributeError: a CV that is not an array.
+        AttributeError: a CV that is not an array (a list: no ``ndim``).
         MemoryError: the feasibility rule's scratch vector cannot be allocated.
         ValueError: from NumPy, for an ObjV without rows.
 

@@ -28,8 +28,11 @@ def polvane(
     Raises:
         RuntimeError: ``error in polvane: ...`` when Parallel is not None/True/False, A and B
             differ in columns, or metric is not one of the four names.
-        IndexError: an A or B that is not 2-D.
-        AttributeError: an A or B that is not an array (a list).
+        AttributeError: an A or B that is not an array (a list: no ``shape``).
+        IndexError: an A or B of fewer than 2 dimensions.
+        ValueError: an A or B of three or more dimensions ("Buffer has wrong number of
+            dimensions").
+        TypeError: an A or B that has a ``shape`` but is not an array.
 
     Examples:
         >>> A = np.array([[0, 0, 0], [1, 2, 2]])

@@ -46,7 +46,7 @@ def quelan(
             not a Python float or int (NumPy integer scalars and arrays are refused) or is not
             above 0, then for ObjV, weights, maxormins, CV and idealPoint as in ``druvik``, in
             that order.
-        AttributeError: a CV that is not an array.
+        AttributeError: a CV that is not an array (a list: no ``ndim``).
         MemoryError: the feasibility rule's scratch vector cannot be allocated.
         ValueError: from NumPy, for the ideal point of an ObjV without rows.
 

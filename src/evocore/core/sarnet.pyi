@@ -35,7 +35,10 @@ def sarnet(
         RuntimeError: ``error in sarnet: ...`` when Parallel is not None/True/False, a row
             repeats a value, Half_N is not None, a bool or a positive Python int, or XOVR is
             outside [0, 1], in that order.
-        ValueError: NaN or infinite genes, or an OldChrom without elements (NumPy's).
+        AttributeError: an OldChrom that is not an array (a list: no ``shape``).
+        IndexError: a 1-D OldChrom (no second dimension).
+        ValueError: an OldChrom of three or more dimensions ("Buffer has wrong number of
+            dimensions"); NaN or infinite genes, or an OldChrom without elements (NumPy's).
         OverflowError: genes outside the int32 range.
         MemoryError: scratch tables that cannot be allocated.
 

@@ -27,6 +27,7 @@ def tamsen(
         RuntimeError: ``error in tamsen: ...`` when Parallel is not None/True/False, Nind is
             not a Python int above 0 (a NumPy integer is refused), or FieldDR does not have 3
             rows.
+        AttributeError: a FieldDR that is not an array (a list: no ``shape``).
         ValueError: a FieldDR that is not 2-D (from unpacking its shape, before the Nind
             check).
 

@@ -27,8 +27,8 @@ def ulvaro(
             row gets -0.0 when k is an odd integer (0.0 == -0.0).
 
     Raises:
-        RuntimeError: ``error in ulvaro: ...`` when ObjV is not an (N, 1) ndarray, maxormins is
-            not a 1-D ndarray of one entry or its product with ObjV is not a real float64
+        RuntimeError: ``error in ulvaro: ...`` when ObjV is not an (N, 1) ndarray (a list
+            included), maxormins is not a 1-D ndarray of one entry or its product with ObjV is not a real float64
             array, k is not a Python number or is not above 0, or CV is not a 2-D ndarray of N
             rows, in that order.
         MemoryError: the feasibility rule's scratch vector cannot be allocated.

@@ -29,13 +29,18 @@ def velkor(
         RuntimeError: ``error in velkor: ...`` when Parallel is not None/True/False, FieldD
             does not have 8 rows or not n columns, a length is above 31, or a length is
             negative, in that order.
+        AttributeError: a Phen or FieldD that is not an array (a list: no ``shape``).
+        IndexError: a 1-D Phen or FieldD (no second dimension).
+        ValueError: a Phen, or a FieldD of 8 rows, of three or more dimensions ("Buffer has
+            wrong number of dimensions"), once the checks above pass.
         MemoryError: the kernel's tables cannot be allocated.
 
     Note:
         Values are not clamped: a code below 0 gives digits 0 and -1, a code of 2**len or more
         keeps its low digits; NaN, infinity, lb == ub and codes beyond the int32 range give a
-        segment of zeros.  The digits are written 8 at a time on processors with AVX2 and 4 at
-        a time otherwise, with the same bytes.
+        segment of zeros.  Built by GCC for x86-64 (the Linux wheels) the encoder writes the
+        digits 8 at a time on processors with AVX2 and 4 at a time otherwise; other compilers
+        (Clang) build the 4-digit form alone.  The bytes are the same either way.
 
     Examples:
         >>> FieldD = np.array([[4], [0], [10], [1], [0], [1], [1], [0]])   # 4 Gray digits on [0, 10]
