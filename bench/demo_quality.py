@@ -66,6 +66,34 @@ def np_polvane(A, B):
     return np.sqrt(((A[:, None, :] - B[None, :, :]) ** 2).sum(axis=2))
 
 
+def np_variation(step, X, Y, lb, ub, rand, eta, prob=1.0):
+    """The compiled SBX and polynomial mutation as whole-array NumPy, the same uniform numbers
+    used in the same places."""
+    n, d = X.shape
+    k, power = int(eta) + 1, 1.0 / (eta + 1.0)
+    if step == "mutation":
+        r, u = rand[:, 0::2], rand[:, 1::2]
+        down = u < 0.5
+        near = (X - lb) / (ub - lb)
+        v, room = np.where(down, u, 1.0 - u), np.where(down, 1.0 - near, near)
+        q = (2.0 * v + (1.0 - 2.0 * v) * _shared._power(room, k)) ** power - 1.0
+        new = np.clip(X + np.where(down, q, -q) * (ub - lb), lb, ub)
+        return np.where(r < 1.0 / d, new, X)
+    y1, y2 = np.minimum(X, Y), np.maximum(X, Y)
+    gap, u = y2 - y1, rand[:, 2::3]
+    with np.errstate(all="ignore"):
+        spread = []
+        for room in (y1 - lb, ub - y2):
+            ua = u * (2.0 - _shared._power(gap / (gap + 2.0 * room), k))
+            spread.append(np.where(ua <= 1.0, ua, 1.0 / (2.0 - ua)) ** power)
+        low = np.maximum(0.5 * (y1 + y2 - spread[0] * gap), lb)
+        high = np.minimum(0.5 * (y1 + y2 + spread[1] * gap), ub)
+    cross = (rand[:, :1] < prob) & (rand[:, 1::3] < 0.5) & (np.abs(X - Y) > 1e-14)
+    swap = rand[:, 3::3] < 0.5
+    return np.concatenate((np.where(cross, np.where(swap, high, low), X),
+                           np.where(cross, np.where(swap, low, high), Y)))
+
+
 def np_tamsen(randDelta, Nind, FieldDR):
     return np.random.default_rng(randDelta).uniform(FieldDR[0], FieldDR[1],
                                                     (Nind, FieldDR.shape[1]))
@@ -73,10 +101,11 @@ def np_tamsen(randDelta, Nind, FieldDR):
 
 @contextlib.contextmanager
 def numpy_operators():
-    """Run moead with NumPy in place of the evocore operators (ZDT1 has no constraints)."""
+    """Run moead with NumPy in place of the evocore operators and the compiled variation (ZDT1
+    has no constraints)."""
     swaps = [(_moead, dict(druvik=np_druvik, quelan=np_quelan, ornavi=np_ornavi,
                            polvane=np_polvane)),
-             (_shared, dict(_tamsen_seeded=np_tamsen))]
+             (_shared, dict(_tamsen_seeded=np_tamsen, _variation=np_variation))]
     saved = [(module, {k: getattr(module, k) for k in swap}) for module, swap in swaps]
     for module, swap in swaps:
         for k, v in swap.items():

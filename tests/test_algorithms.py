@@ -2,6 +2,7 @@
 tell, what real problems return, mistakes."""
 
 import doctest
+import math
 import pickle
 import threading
 
@@ -9,6 +10,7 @@ import numpy as np
 import pytest
 
 import evocore
+from _support import assert_bytes_equal
 
 missing = [name for name in ("druvik", "quelan", "ornavi", "fendrik", "ulvaro", "velkor", "tamsen",
                              "sarnet", "polvane", "ndsort", "crowding", "associate")
@@ -329,22 +331,67 @@ def test_the_examples_in_the_docstrings_run():
 
 # ---- the pieces the algorithms are built of --------------------------------------------------
 
-@pytest.mark.parametrize("eta,prob", [(15.0, 0.9), (30.0, 1.0)])
-def test_sbx_keeps_each_pairs_mean_and_its_box(eta, prob):
-    """Away from the bounds the two children of SBX lie symmetrically about their parents' mean;
-    a variable not crossed keeps its parent's value; nothing leaves the box."""
-    rng = np.random.default_rng(4)
-    lb, ub = np.full(8, -10.0), np.full(8, 10.0)
-    P1, P2 = rng.uniform(-1, 1, (400, 8)), rng.uniform(-1, 1, (400, 8))
-    C1, C2 = algorithms._shared._sbx(P1, P2, rng, lb, ub, eta, prob)
-    crossed = (C1 != P1) | (C2 != P2)
-    inside = crossed & (np.abs(C1) < 10) & (np.abs(C2) < 10)
-    assert np.allclose((C1 + C2)[inside], (P1 + P2)[inside], rtol=0, atol=1e-12)
-    assert np.array_equal(C1[~crossed], P1[~crossed]) and np.array_equal(C2[~crossed], P2[~crossed])
-    assert 0.3 < crossed.mean() < 0.5 * prob + 0.05
-    lb, ub = np.zeros(8), np.full(8, 0.01)               # a box tighter than the parents' spread
-    C1, C2 = algorithms._shared._sbx(P1 * 0.005 + 0.005, P2 * 0.005 + 0.005, rng, lb, ub, eta, prob)
-    assert (C1 >= 0).all() and (C1 <= 0.01).all() and (C2 >= 0).all() and (C2 <= 0.01).all()
+def sbx_entry(p1, p2, lo, hi, r_cross, u, r_swap, eta, crossed_pair):
+    """SBX of one variable of one pair, as its description writes it."""
+    if not (crossed_pair and r_cross < 0.5 and abs(p1 - p2) > 1e-14):
+        return p1, p2
+    y1, y2 = min(p1, p2), max(p1, p2)
+    gap = y2 - y1
+    spread = []
+    for room in (y1 - lo, hi - y2):
+        ua = u * (2.0 - algorithms._shared._power(gap / (gap + 2.0 * room), int(eta) + 1))
+        spread.append(math.pow(ua if ua <= 1.0 else 1.0 / (2.0 - ua), 1.0 / (eta + 1.0)))
+    low = max(0.5 * (y1 + y2 - spread[0] * gap), lo)
+    high = min(0.5 * (y1 + y2 + spread[1] * gap), hi)
+    return (high, low) if r_swap < 0.5 else (low, high)
+
+
+def mutation_entry(x, lo, hi, r, u, eta, d):
+    if not r < 1.0 / d:
+        return x
+    span, near = hi - lo, (x - lo) / (hi - lo)
+    v, room = (u, 1.0 - near) if u < 0.5 else (1.0 - u, near)
+    step = 2.0 * v + (1.0 - 2.0 * v) * algorithms._shared._power(room, int(eta) + 1)
+    q = math.pow(step, 1.0 / (eta + 1.0)) - 1.0
+    return min(max(x + (q if u < 0.5 else -q) * span, lo), hi)
+
+
+@pytest.mark.parametrize("eta,prob", [(15.0, 0.9), (30.0, 1.0), (0.0, 0.5)])
+def test_the_compiled_variation_computes_each_entry_as_described(eta, prob):
+    from evocore.core._variation import _variation
+    rng = np.random.default_rng(int(eta))
+    lb, ub = np.array([0.0, -5.0, 2.0, -1e-3]), np.array([1.0, 5.0, 3.0, 1e-3])
+    P1, P2 = lb + rng.random((30, 4)) * (ub - lb), lb + rng.random((30, 4)) * (ub - lb)
+    P1[:5], P2[5:10] = lb, ub                          # parents on the bounds
+    P2[10:12] = P1[10:12]                              # equal parents are never crossed
+    R = rng.random((30, 13))
+    C = _variation("sbx", P1, P2, lb, ub, R, eta, prob)
+    want = [[sbx_entry(P1[i, j], P2[i, j], lb[j], ub[j], *R[i, 1 + 3 * j:4 + 3 * j], eta, R[i, 0] < prob)
+             for j in range(4)] for i in range(30)]
+    assert_bytes_equal(C, np.array(want).transpose(2, 0, 1).reshape(60, 4))
+    M = rng.random((60, 8))
+    Y = _variation("mutation", C, None, lb, ub, M, eta)
+    want = [[mutation_entry(C[i, j], lb[j], ub[j], M[i, 2 * j], M[i, 2 * j + 1], eta, 4)
+             for j in range(4)] for i in range(60)]
+    assert_bytes_equal(Y, np.array(want))
+    assert (Y >= lb).all() and (Y <= ub).all() and 0 < (Y != C).mean() < 0.5
+
+
+@pytest.mark.parametrize("args,message", [
+    (("blend", np.ones((2, 2)), None, np.zeros(2), np.ones(2), np.ones((2, 4)), 20), "step must be"),
+    (("mutation", [[1.0]], None, np.zeros(1), np.ones(1), np.ones((1, 2)), 20), "X must be a 2-D"),
+    (("sbx", np.ones((2, 2)), np.ones((3, 2)), np.zeros(2), np.ones(2), np.ones((2, 7)), 20), "Y must be"),
+    (("mutation", np.ones((2, 2)), np.ones((2, 2)), np.zeros(2), np.ones(2), np.ones((2, 4)), 20), "Y must be"),
+    (("mutation", np.ones((2, 2)), None, np.zeros(3), np.ones(2), np.ones((2, 4)), 20), "lb and ub"),
+    (("sbx", np.ones((2, 2)), np.ones((2, 2)), np.zeros(2), np.ones(2), np.ones((2, 4)), 20), "rand must be"),
+    (("mutation", np.ones((2, 2)), None, np.zeros(2), np.ones(2), np.ones((2, 4)), 2.5), "eta must be"),
+    (("mutation", np.ones((2, 2)), None, np.zeros(2), np.ones(2), np.ones((2, 4)), -1), "eta must be"),
+    (("sbx", np.ones((2, 2)), np.ones((2, 2)), np.zeros(2), np.ones(2), np.ones((2, 7)), 20, "x"), "prob must be"),
+])
+def test_the_compiled_variation_refuses_what_it_cannot_use(args, message):
+    from evocore.core._variation import _variation
+    with pytest.raises(RuntimeError, match=message):
+        _variation(*args)
 
 
 def test_polynomial_mutation_changes_about_one_variable_a_row_inside_the_box():

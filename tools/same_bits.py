@@ -27,7 +27,7 @@ import tempfile
 
 ROOT = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
 FUNCTIONS = ("druvik", "quelan", "ornavi", "fendrik", "ulvaro", "velkor", "tamsen", "sarnet", "polvane",
-             "ndsort", "crowding", "associate", "build", "_tamsen_rows", "_forms")
+             "ndsort", "crowding", "associate", "build", "_tamsen_rows", "_forms", "_variation")
 ADDRESS = re.compile(r"0x[0-9a-fA-F]+")
 
 

@@ -14,6 +14,7 @@ import numpy as np
 from numpy.typing import ArrayLike, NDArray
 
 from evocore import fendrik, polvane
+from evocore.core._variation import _variation  # type: ignore[import-not-found]
 from evocore.core.sarnet import _seeded as _sarnet_seeded  # type: ignore[attr-defined]
 from evocore.core.tamsen import _seeded as _tamsen_seeded  # type: ignore[attr-defined]
 
@@ -172,18 +173,17 @@ def _working(F: Array, bad: NDArray[np.bool_]) -> Array:
 
 # ---- variation of real variables ------------------------------------------------------------
 
-def _power(x: Array, k: int) -> Array:
-    """x ** k for a whole k >= 1 by repeated squaring: a few products instead of the far slower
-    general power."""
-    result, base = None, x
+def _power(x: Any, k: int) -> Any:
+    """x ** k for a whole k >= 1 by repeated squaring, as the compiled variation takes the powers
+    of its whole exponents (for its NumPy forms, which give the same bits)."""
+    result = None
     while True:
         if k & 1:
-            result = base if result is None else result * base
+            result = x if result is None else result * x
         k >>= 1
         if not k:
-            assert result is not None
             return result
-        base = base * base
+        x = x * x
 
 
 def _sbx(P1: Array, P2: Array, rng: np.random.Generator, lb: Array, ub: Array,
@@ -191,48 +191,20 @@ def _sbx(P1: Array, P2: Array, rng: np.random.Generator, lb: Array, ub: Array,
     """Simulated binary crossover, bounded form: pair i of rows P1[i], P2[i] is crossed with
     probability `prob`, and within a crossed pair each variable with probability 1/2 where the
     parents differ; the two children take the two new values in random order.  A variable not
-    crossed keeps its parent's value (child 1 from P1, child 2 from P2)."""
+    crossed keeps its parent's value (child 1 from P1, child 2 from P2).  Compiled: 3d + 1
+    uniform numbers a pair from the run's generator."""
     n, d = P1.shape
-    cross = (rng.random((n, d)) < 0.5) & (np.abs(P1 - P2) > 1e-14)
-    if prob < 1.0:
-        cross &= rng.random((n, 1)) < prob
-    at = np.flatnonzero(cross)              # the entries crossed, in the flat rows
-    c = at % d
-    a, b = P1.ravel()[at], P2.ravel()[at]
-    y1, y2 = np.minimum(a, b), np.maximum(a, b)
-    lo, hi, gap = lb[c], ub[c], y2 - y1
-    u = rng.random(len(at))
-    spread = []
-    for room in (y1 - lo, hi - y2):         # how far the bound lies beyond each parent
-        ua = u * (2.0 - _power(gap / (gap + 2.0 * room), int(eta) + 1))     # u * alpha
-        spread.append(np.where(ua <= 1.0, ua, 1.0 / (2.0 - ua)) ** (1.0 / (eta + 1.0)))
-    low = np.maximum(0.5 * (y1 + y2 - spread[0] * gap), lo)
-    high = np.minimum(0.5 * (y1 + y2 + spread[1] * gap), hi)
-    swap = rng.random(len(at)) < 0.5
-    C1, C2 = P1.copy(), P2.copy()
-    C1.ravel()[at] = np.where(swap, high, low)
-    C2.ravel()[at] = np.where(swap, low, high)
-    return C1, C2
+    C = _variation("sbx", P1, P2, lb, ub, rng.random((n, 3 * d + 1)), eta, prob)
+    return C[:n], C[n:]
 
 
 def _polynomial_mutation(X: Array, rng: np.random.Generator, lb: Array, ub: Array,
-                         eta: float = 20.0, inplace: bool = False) -> Array:
-    """Polynomial mutation, each variable with probability 1/(number of variables); X itself
-    is changed with `inplace`, else a copy."""
-    n, d = X.shape
-    at = np.flatnonzero(rng.random((n, d)) < 1.0 / d)    # the entries mutated
-    c = at % d
-    x, lo, span = X.ravel()[at], lb[c], ub[c] - lb[c]
-    u = rng.random(len(at))
-    # below 1/2 a step down, scaled by the room below x; else a step up by the room above
-    down = u < 0.5
-    near = (x - lo) / span
-    v = np.where(down, u, 1.0 - u)
-    room = np.where(down, 1.0 - near, near)
-    q = (2.0 * v + (1.0 - 2.0 * v) * _power(room, int(eta) + 1)) ** (1.0 / (eta + 1.0)) - 1.0
-    Y = X if inplace else X.copy()
-    Y.ravel()[at] = np.clip(x + np.where(down, q, -q) * span, lo, ub[c])
-    return Y
+                         eta: float = 20.0) -> Array:
+    """Polynomial mutation, each variable with probability 1/(number of variables), into a new
+    array.  Compiled: two uniform numbers a variable from the run's generator."""
+    mutated: Array = _variation("mutation", X, None, lb, ub, rng.random((len(X), 2 * X.shape[1])),
+                                eta)
+    return mutated
 
 
 def _offspring(P1: Array, P2: Array, rng: np.random.Generator, lb: Array, ub: Array,
@@ -242,8 +214,9 @@ def _offspring(P1: Array, P2: Array, rng: np.random.Generator, lb: Array, ub: Ar
     binary crossover (the first children of all pairs, then the second ones), then polynomial
     mutation; and which of them are copies of their parent (neither crossed nor changed by the
     mutation)."""
-    children = np.concatenate(_sbx(P1, P2, rng, lb, ub, eta_c, prob_c))[:rows]
-    _polynomial_mutation(children, rng, lb, ub, eta_m, inplace=True)
+    n, d = P1.shape
+    crossed = _variation("sbx", P1, P2, lb, ub, rng.random((n, 3 * d + 1)), eta_c, prob_c)[:rows]
+    children = _polynomial_mutation(crossed, rng, lb, ub, eta_m)
     return children, (children == np.concatenate((P1, P2))[:rows]).all(axis=1)
 
 
