@@ -294,7 +294,6 @@ Form form(int which) {
 }
 
 void distances(Job job, Form f, int Parallel) {
-    if (Parallel != 0 && Parallel != 1) return;
     const i64 dim = job.dim;
     double* tiles = nullptr;
     if (f.tile > 0 && job.row_a > 0 && job.row_x > 0) {

@@ -45,7 +45,6 @@ bool pairwise(const int* Chrom, std::int64_t Nind, std::int64_t L, std::int64_t 
 
 bool dispatch(const int* Chrom, int Nind, int Lind, int Lb, int Ub, int* NewChrom, double pc, int randDelta,
               int Parallel, Children children) {
-    if (Parallel != 0 && Parallel != 1) return true;
     if (Nind < 2 || Lind < 1) {
         if (children == Children::Both && Nind > 0 && Lind > 0)
             std::memcpy(NewChrom, Chrom, (std::size_t)Nind * (std::size_t)Lind * sizeof(int));

@@ -31,7 +31,7 @@ bool global(const int* Chrom, std::int64_t Nind, std::int64_t L, std::int64_t Lb
 
 bool _sarnet_gb(const int* Chrom, int Nind, int Lind, int Lb, int Ub, int* NewChrom, int Num, int randDelta,
                 int Parallel) {
-    if ((Parallel != 0 && Parallel != 1) || Nind < 1 || Lind < 1 || Num < 1) return true;
+    if (Nind < 1 || Lind < 1 || Num < 1) return true;
     const std::int64_t var_num = (std::int64_t)Ub - Lb + 1;
     return perm::use_direct(var_num, Lind)
                ? global<perm::DirectKeep>(Chrom, Nind, Lind, Lb, Ub, NewChrom, Num, randDelta, Parallel)

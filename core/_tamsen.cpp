@@ -137,7 +137,7 @@ void rows_from(double* Chrom, int Nind, std::ptrdiff_t L, const Columns& c, std:
 
 void _tamsen(double* Chrom, int Nind, int Lind, double* lbs, double* ubs, const int* varTypes, int randDelta,
              int Parallel) {
-    if ((Parallel != 0 && Parallel != 1) || Lind <= 0) return;  // rows without columns: nothing to draw
+    if (Lind <= 0) return;  // rows without columns: nothing to draw
     const std::ptrdiff_t L = Lind;
     const std::vector<double> Ub_Lb = widths(Lind, lbs, ubs, varTypes);
     const Columns c{Ub_Lb.data(), lbs, varTypes};

@@ -35,7 +35,7 @@ inline int make_constants() {
     return 0;
 }
 
-// Steps 1-4: the Parallel switch, `mF, Lind = FieldDR.shape`, Nind, then the 3 rows.
+// The checks: the Parallel switch, `mF, Lind = FieldDR.shape`, Nind, then the 3 rows.
 struct Checked {
     int Parallel;
     evo::Ref shape[2];
@@ -56,7 +56,7 @@ inline evo::Array field_row(PyObject* FieldDR, int k, evo::Elem elem) {
 
 using Kernel = std::function<void(double* Chrom, int Nind, int Lind, double* lbs, double* ubs, const int* varTypes)>;
 
-// Steps 6-10 after the draw: the rows of FieldDR, the result matrix filled by `kernel`, and its
+// After the draw: the rows of FieldDR, the result matrix filled by `kernel`, and its
 // element type (float64 when some variable is continuous, else int32).
 inline PyObject* population(PyObject* Nind, PyObject* FieldDR_arg, const Checked& c, const Kernel& kernel) {
     evo::Ref FieldDR = evo::Ref::borrow(FieldDR_arg);

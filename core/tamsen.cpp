@@ -44,7 +44,7 @@ PyObject* tamsen(evo::Args& a) {
     const int randDelta = evo::rand_delta(a);
     return population(a[NIND], a[FIELDDR], c, [&](double* Chrom, int Nind, int Lind, double* lbs, double* ubs,
                                                   const int* varTypes) {
-        _tamsen(Chrom, Nind, Lind, lbs, ubs, varTypes, randDelta, c.Parallel * 1);
+        _tamsen(Chrom, Nind, Lind, lbs, ubs, varTypes, randDelta, c.Parallel);
     });
 }
 
