@@ -919,6 +919,44 @@ case("tamsen {large}x10 in two threads", needs=("tamsen",))(two_threads(threads_
 case("druvik {large2}x3 in two threads", needs=("druvik",))(two_threads(threads_druvik, 0.75))
 
 
+@case("free-threaded: two threads x small calls (druvik {small}x3, polvane 30x30x3, ornavi {small}x3)",
+      needs=("druvik", "polvane", "ornavi"))
+def free_threaded_small_calls(mode, ops, ctx):
+    """Calls too small to let go of the interpreter lock on a build that has one, made by two
+    threads at once against one thread alone: the calls per second of two threads over one."""
+    if getattr(sys, "_is_gil_enabled", lambda: True)():
+        raise Skip("needs a free-threaded interpreter running without its lock")
+    import concurrent.futures
+    ObjV, w, _ = population(mode.small)
+    z = np.zeros(M)
+    A = np.random.default_rng(5).random((30, 3))
+    B = np.random.default_rng(6).random((30, 3))
+    druvik, polvane, ornavi = ops["druvik"], ops["polvane"], ops["ornavi"]
+    rounds = 100 if mode.quick else 1000
+
+    def calls():
+        for _ in range(rounds):
+            druvik(ObjV, w, z)
+            polvane(A, B)
+            ornavi(ObjV)
+
+    pool = concurrent.futures.ThreadPoolExecutor(2)
+    pool.submit(calls).result()  # both threads started and warm before the timing
+
+    def two():
+        first, second = pool.submit(calls), pool.submit(calls)
+        first.result()
+        second.result()
+
+    def one():
+        pool.submit(calls).result()
+
+    def report(times, ctx):
+        return {"calls two/one threads": round(2 * times["baseline"] / times["evocore"], 2)}
+    return Bench(two, one, check=None, report=report, teardown=pool.shutdown,
+                 targets={"calls two/one threads": 1.7})
+
+
 @case("evocore.dask polvane {chunked}x2000x16 in 8 chunks, threads vs synchronous", needs=("polvane",))
 def dask_threads(mode, ops, ctx):
     try:
