@@ -1,5 +1,6 @@
 // The permutation check: no row repeats a value.
 #include <cstdint>
+#include <cstring>
 
 #include "_permutation.hpp"
 #include "_sarnet.hpp"
@@ -56,6 +57,20 @@ void gene_range_form(int f, const int* g, std::int64_t n, int* lo, int* hi) {
 
 void gene_range(const int* g, std::int64_t n, int* lo, int* hi) {
     gene_range_form(gene_range_forms().picked, g, n, lo, hi);
+}
+
+void gene_copy(const int* g, std::int64_t n, int* to, int* lo, int* hi) {
+    // In blocks that stay in the first-level cache between the copy and the scan of the copy.
+    constexpr std::int64_t kBlock = 4096;
+    const int f = gene_range_forms().picked;
+    for (std::int64_t b = 0; b < n; b += kBlock) {
+        const std::int64_t m = n - b < kBlock ? n - b : kBlock;
+        std::memcpy(to + b, g + b, (std::size_t)m * sizeof(int));
+        int l, h;
+        gene_range_form(f, to + b, m, &l, &h);
+        if (b == 0 || l < *lo) *lo = l;
+        if (b == 0 || h > *hi) *hi = h;
+    }
 }
 
 int _check_permutation(const int* Chrom, int Nind, int Lind, int Lb, int Ub, int Parallel) {

@@ -7,6 +7,10 @@
 // The smallest and largest of the n > 0 genes g[0..n-1].
 void gene_range(const int* g, std::int64_t n, int* lo, int* hi);
 
+// gene_range of the n > 0 genes g[0..n-1], taken from a copy of them made in to[0..n-1]: the
+// range describes the copy even when g changes meanwhile.
+void gene_copy(const int* g, std::int64_t n, int* to, int* lo, int* hi);
+
 // The forms of gene_range's loop (AVX2 and the x86-64 baseline) and the one it runs on this
 // processor; gene_range_form runs form f, which this processor must support.
 FormTable gene_range_forms();

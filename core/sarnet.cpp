@@ -4,6 +4,9 @@
 #include "_sarnet.hpp"
 
 #include <cmath>
+#include <cstdint>
+#include <memory>
+#include <vector>
 
 namespace {
 
@@ -68,26 +71,41 @@ const char* const kMessages[] = {
 
 const char* const kBuiltins[] = {"RuntimeError"};
 
-// np.min(OldChrom) and np.max(OldChrom) as 32-bit ints.  An exact int32 ndarray is reduced
-// here, which gives the same two integers without two trips through NumPy.
-void gene_bounds(PyObject* OldChrom, const evo::Array& exact, int& Lb, int& Ub) {
-    if (exact && exact.size() > 0) {
-        const int* genes = exact.imatrix(exact.dim(0), exact.dim(1));
-        evo::unlocked(exact.size(), [&] { gene_range(genes, exact.size(), &Lb, &Ub); });
-        return;
-    }
+// np.min(OldChrom) and np.max(OldChrom) as 32-bit ints, through NumPy.
+void numpy_bounds(PyObject* OldChrom, int& Lb, int& Ub) {
     Lb = evo::as_int(evo::call(evo::np_attr(evo::names.min).get(), OldChrom).get());
     Ub = evo::as_int(evo::call(evo::np_attr(evo::names.max).get(), OldChrom).get());
 }
 
-// The kernels rely on every gene lying in Lb..Ub.  A matrix whose np.min or np.max does not
-// tell its true bounds (an object array whose elements compare oddly) fails the check instead.
-bool within(const evo::Array& Chrom, int Lb, int Ub) {
-    if (Chrom.size() == 0) return true;
-    int lo, hi;
-    const int* genes = Chrom.imatrix(Chrom.dim(0), Chrom.dim(1));
-    evo::unlocked(Chrom.size(), [&] { gene_range(genes, Chrom.size(), &lo, &hi); });
-    return Lb <= lo && hi <= Ub;
+// The genes the kernels read, in memory of this call's own: the kernels index tables by gene
+// values, so a value another thread writes into the caller's array meanwhile must not reach them.
+// The range is that of the copy itself.  A thread keeps its buffer for its next call (up to
+// kKeptGenes), which saves the page faults of fresh memory on every call.
+constexpr std::size_t kKeptGenes = std::size_t{1} << 22;
+
+struct Genes {
+    std::unique_ptr<int[]> own;  // a matrix larger than a thread keeps
+    const int* data = nullptr;
+    int lo = 0, hi = -1;
+};
+
+Genes private_genes(const evo::Array& Chrom, int Nind, int Lind) {
+    thread_local std::vector<int> kept;
+    Genes g;
+    const std::size_t n = (std::size_t)Nind * (std::size_t)Lind;
+    if (n == 0) return g;
+    const int* from = Chrom.imatrix(Nind, Lind);
+    int* to;
+    if (n <= kKeptGenes) {
+        if (kept.size() < n) kept.resize(n);
+        to = kept.data();
+    } else {
+        g.own.reset(new int[n]);
+        to = g.own.get();
+    }
+    evo::unlocked((std::int64_t)n, [&] { gene_copy(from, (std::int64_t)n, to, &g.lo, &g.hi); });
+    g.data = to;
+    return g;
 }
 
 const int kLine = __LINE__ + 1;
@@ -98,17 +116,22 @@ PyObject* sarnet(evo::Args& a) {
     const int Nind = evo::to_int(shape[0]);
     const int Lind = evo::to_int(shape[1]);
 
+    // An exact C-ordered int32 matrix with genes is its own bounds' witness: np.min and np.max
+    // give the range of its copy.  Anything else asks NumPy, on the array as passed, and the
+    // converted genes must lie within what it says (an object array may compare oddly).
     evo::Array Chrom = evo::Array::in_place(OldChrom, evo::Elem::i32, 2);
-    int Lb, Ub;
-    gene_bounds(OldChrom, Chrom, Lb, Ub);
-    bool trusted = bool(Chrom);
+    const bool exact = Chrom && Chrom.size() > 0;
+    int Lb = 0, Ub = 0;
+    if (!exact) numpy_bounds(OldChrom, Lb, Ub);
     if (!Chrom) Chrom = evo::Array::coerce(OldChrom, evo::Elem::i32, 2);
-    const int* genes = Chrom.imatrix(Nind, Lind);
+    const Genes copy = private_genes(Chrom, Nind, Lind);
+    if (exact) Lb = copy.lo, Ub = copy.hi;
+    const int* genes = copy.data;
 
     const std::int64_t work = (std::int64_t)Nind * Lind;
-    const int check = trusted || within(Chrom, Lb, Ub)
-                          ? evo::unlocked(work, [&] { return _check_permutation(genes, Nind, Lind, Lb, Ub, Parallel); })
-                          : 0;
+    const bool within = Chrom.size() == 0 || (Lb <= copy.lo && copy.hi <= Ub);
+    const int check =
+        within ? evo::unlocked(work, [&] { return _check_permutation(genes, Nind, Lind, Lb, Ub, Parallel); }) : 0;
     if (check < 0) evo::out_of_memory();
     if (check == 0) evo::fail(M_CHROMOSOME);
 
@@ -126,7 +149,7 @@ PyObject* sarnet(evo::Args& a) {
         pc = evo::to_double(x);
         if (std::isnan(pc)) evo::fail(M_XOVR);
     }
-    const int randDelta = evo::draw_rand_delta();
+    const int randDelta = evo::rand_delta(a);
 
     bool done;
     evo::Array NewChrom;
@@ -149,7 +172,7 @@ PyObject* sarnet(evo::Args& a) {
 }
 
 const evo::Module kModule = evo::operator_module("sarnet", "core/sarnet.cpp", kLine, kDoc, kParams, kMessages,
-                                                   kBuiltins, sarnet);
+                                                   kBuiltins, sarnet, nullptr, true);
 
 }  // namespace
 

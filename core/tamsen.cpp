@@ -41,7 +41,7 @@ const char* const kMessages[] = {
 const int kLine = __LINE__ + 1;
 PyObject* tamsen(evo::Args& a) {
     const Checked c = check(a[NIND], a[FIELDDR], a[PARALLEL]);
-    const int randDelta = evo::draw_rand_delta();
+    const int randDelta = evo::rand_delta(a);
     return population(a[NIND], a[FIELDDR], c, [&](double* Chrom, int Nind, int Lind, double* lbs, double* ubs,
                                                   const int* varTypes) {
         _tamsen(Chrom, Nind, Lind, lbs, ubs, varTypes, randDelta, c.Parallel * 1);
@@ -49,7 +49,7 @@ PyObject* tamsen(evo::Args& a) {
 }
 
 const evo::Module kModule = evo::operator_module("tamsen", "core/tamsen.cpp", kLine, kDoc, kParams, kMessages,
-                                                   kBuiltins, tamsen, make_constants);
+                                                   kBuiltins, tamsen, make_constants, true);
 
 }  // namespace
 

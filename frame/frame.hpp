@@ -16,6 +16,9 @@
 #include <atomic>
 #include <cstddef>
 #include <cstdint>
+#include <exception>
+#include <optional>
+#include <type_traits>
 #include <utility>
 
 namespace evo {
@@ -162,18 +165,40 @@ int to_int(Py_ssize_t count);
 // below it, giving up the interpreter lock and taking it back costs more than it frees.
 inline constexpr std::int64_t kUnlockedWork = std::int64_t{1} << 14;
 
+// Takes the interpreter lock back after a kernel.  While the interpreter is finalising, CPython
+// ends a thread that asks for the lock by unwinding it (pthread_exit); the unwind would run this
+// call's destructors, which release Python objects, without the lock.  Such a thread stays here
+// instead, asleep until the process ends, as a thread without C++ frames would under a newer
+// interpreter.
+void relock(PyThreadState* saved) noexcept;
+
 // f() without the interpreter lock when `work` reaches kUnlockedWork, else with it.  f touches no
 // Python object: the call takes every pointer and count beforehand and holds the arrays.  The
 // lock is taken back before f's result, or an exception it throws (std::bad_alloc), goes on.
 template <class F>
-decltype(auto) unlocked(std::int64_t work, F&& f) {
-    struct Relock {
-        PyThreadState* saved;
-        ~Relock() {
-            if (saved) PyEval_RestoreThread(saved);
+auto unlocked(std::int64_t work, F&& f) {
+    if (work < kUnlockedWork) return f();
+    PyThreadState* saved = PyEval_SaveThread();
+    std::exception_ptr failed;
+    if constexpr (std::is_void_v<std::invoke_result_t<F&>>) {
+        try {
+            f();
+        } catch (...) {
+            failed = std::current_exception();
         }
-    } relock{work >= kUnlockedWork ? PyEval_SaveThread() : nullptr};
-    return f();
+        relock(saved);
+        if (failed) std::rethrow_exception(failed);
+    } else {
+        std::optional<std::invoke_result_t<F&>> result;
+        try {
+            result.emplace(f());
+        } catch (...) {
+            failed = std::current_exception();
+        }
+        relock(saved);
+        if (failed) std::rethrow_exception(failed);
+        return std::move(*result);
+    }
 }
 
 // ---------------------------------------------------------------------------------------------
@@ -234,11 +259,20 @@ class Args {
 public:
     PyObject* operator[](int i) const noexcept { return v_[i]; }
     bool is_none(int i) const noexcept { return v_[i] == Py_None; }
+    // The seed material a random module's private entry `_seeded` was handed, else 0 (the call
+    // draws its own from NumPy's global generator).
+    int seed() const noexcept { return seed_; }
 
 private:
     friend void bind(PyObject* const* args, Py_ssize_t npos, PyObject* kwnames, Args& out);
+    friend void bind_seeded(PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames, Args& out);
     PyObject* v_[kMaxParams] = {};
+    int seed_ = 0;
 };
+
+// Binds a call's arguments to the module's parameters (the `_seeded` form after its seed).
+void bind(PyObject* const* args, Py_ssize_t npos, PyObject* kwnames, Args& out);
+void bind_seeded(PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames, Args& out);
 
 // A boolean switch (`Parallel`, `reverse`, ...): None and False give 0, True gives 1, anything
 // else raises the module's message `msg`.
@@ -264,6 +298,10 @@ struct Module {
     PyCFunction noargs = nullptr;       // or: a function that takes no arguments at all
     bool numpy = true;                  // imports and checks NumPy during execution
     int (*exec)() = nullptr;            // module constants of its own, made after the frame's
+    // A random module also has the private entry `_seeded(randDelta, *args, **kwargs)`: the same
+    // call with the seed material given (2 .. 2147483646) instead of drawn from NumPy's global
+    // generator, for callers that own their generator (evocore.algorithms).
+    bool seeded = false;
 };
 
 // The definition of an operator module (one function that binds `params`).
@@ -271,11 +309,11 @@ template <std::size_t P, std::size_t Msg, std::size_t B>
 constexpr Module operator_module(const char* name, const char* source, int line, const char* doc,
                                  const Param (&params)[P], const char* const (&messages)[Msg],
                                  const char* const (&builtins)[B], PyObject* (*body)(Args&),
-                                 int (*exec)() = nullptr) {
+                                 int (*exec)() = nullptr, bool seeded = false) {
     static_assert(P <= kMaxParams, "too many parameters");
     return Module{.name = name, .source = source, .line = line, .doc = doc,
                   .params = params, .nparams = (int)P, .messages = messages, .nmessages = (int)Msg,
-                  .builtins = builtins, .nbuiltins = (int)B, .body = body, .exec = exec};
+                  .builtins = builtins, .nbuiltins = (int)B, .body = body, .exec = exec, .seeded = seeded};
 }
 
 PyObject* module_init(const Module& m);

@@ -4,6 +4,10 @@
 #include "numpy_layout.hpp"
 
 #include <frameobject.h>
+#include <unistd.h>
+#if defined(__GLIBCXX__)
+#include <cxxabi.h>
+#endif
 
 #include <cstdio>
 #include <cstring>
@@ -37,6 +41,7 @@ Shared g_code;                      // code object of the function's traceback e
 Shared g_init_code;                 // code object of the "init <name>" traceback entry
 char g_funcname[160];               // "<name>.<name>": the function's traceback entry
 PyMethodDef g_method{};
+PyMethodDef g_seeded_method{};       // the private entry of a random module
 
 // Creation and execution of the module, one thread at a time.  The interpreter's lock on the
 // module's import covers an `import`; this one also covers a module made from its spec directly
@@ -119,10 +124,11 @@ Py_ssize_t keyword_index(PyObject* kwnames, Py_ssize_t nkw, PyObject* name, bool
     rethrow();
 }
 
+template <void (*Bind)(PyObject* const*, Py_ssize_t, PyObject*, Args&)>
 PyObject* call_body(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
     try {
         Args bound;
-        bind(args, nargs, kwnames, bound);
+        Bind(args, nargs, kwnames, bound);
         return g_def->body(bound);
     } catch (const PyException&) {
     } catch (const std::bad_alloc&) {
@@ -339,11 +345,18 @@ void execute(PyObject* module) {
         g_method.ml_meth = g_def->noargs;
         g_method.ml_flags = METH_NOARGS;
     } else {
-        g_method.ml_meth = (PyCFunction)(void (*)(void))call_body;
+        g_method.ml_meth = (PyCFunction)(void (*)(void))call_body<bind>;
         g_method.ml_flags = METH_FASTCALL | METH_KEYWORDS;
     }
     Ref function = Ref::steal(PyCFunction_NewEx(&g_method, nullptr, name.get()));
     check(PyDict_SetItemString(g_dict, g_def->name, function.get()));
+    if (g_def->seeded) {
+        g_seeded_method = {"_seeded", (PyCFunction)(void (*)(void))call_body<bind_seeded>,
+                           METH_FASTCALL | METH_KEYWORDS,
+                           "_seeded(randDelta, *args, **kwargs): the call with its seed material given."};
+        Ref seeded = Ref::steal(PyCFunction_NewEx(&g_seeded_method, nullptr, name.get()));
+        check(PyDict_SetItemString(g_dict, "_seeded", seeded.get()));
+    }
 
     Ref test = Ref::steal(PyDict_New());                                       // 10
     check(PyDict_SetItemString(g_dict, "__test__", test.get()));
@@ -418,10 +431,38 @@ void bind(PyObject* const* args, Py_ssize_t npos, PyObject* kwnames, Args& out) 
     if (found < nkw) leftover_keyword_error(kwnames, npos);
 }
 
+void bind_seeded(PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames, Args& out) {
+    if (nargs < 1) {
+        PyErr_SetString(PyExc_TypeError, "_seeded() needs the seed material as its first argument");
+        rethrow();
+    }
+    int overflow = 0;
+    const long long seed = PyLong_Check(args[0]) ? PyLong_AsLongLongAndOverflow(args[0], &overflow) : 0;
+    if (seed == -1 && PyErr_Occurred()) rethrow();
+    if (overflow != 0 || seed < 2 || seed > 2147483646) {
+        PyErr_SetString(PyExc_ValueError, "_seeded(): randDelta must be an int from 2 to 2147483646");
+        rethrow();
+    }
+    bind(args + 1, nargs - 1, kwnames, out);
+    out.seed_ = (int)seed;
+}
+
 void fail(int msg) {
     Ref exc = Ref::steal(PyObject_Call(g_runtime_error, g_messages[msg], nullptr));
     PyErr_SetObject((PyObject*)Py_TYPE(exc.get()), exc.get());
     rethrow();
+}
+
+void relock(PyThreadState* saved) noexcept {
+#if defined(__GLIBCXX__)
+    try {
+        PyEval_RestoreThread(saved);
+    } catch (abi::__forced_unwind&) {
+        for (;;) pause();  // the process is exiting; leaving this handler would end it at once
+    }
+#else
+    PyEval_RestoreThread(saved);  // the C library ends the thread without unwinding it
+#endif
 }
 
 int to_int(Py_ssize_t count) {

@@ -204,6 +204,12 @@ inline void unpack(PyObject* seq, Ref* out, Py_ssize_t n) {
 
 // One draw from NumPy's global generator, np.random.randint(2, 2147483647), as a 32-bit int:
 // the seed material of the random kernels.
+inline int draw_rand_delta();
+
+// The seed material of a random call: what its `_seeded` entry was handed, else one draw from
+// NumPy's global generator.
+inline int rand_delta(const Args& a) { return a.seed() != 0 ? a.seed() : draw_rand_delta(); }
+
 inline int draw_rand_delta() {
     static Name random{"random"}, randint{"randint"};
     static Shared top;

@@ -51,8 +51,35 @@ def test_module_attributes(name):
     assert m.__doc__ is None
     assert set(vars(m)) == {
         "__builtins__", "__doc__", "__file__", "__loader__", "__name__", "__package__", "__spec__",
-        "__test__", name, *(["np"] if operator else []),
+        "__test__", name, *(["np"] if operator else []), *(["_seeded"] if name in SEEDED else []),
     }
+
+
+# The random modules' private entry: the seed material first, then the public call's arguments.
+SEEDED = {
+    "tamsen": [((5, np.array([[0.0, 1, -2], [1, 9, 2], [0, 1, 0]])), {}),
+               ((400,), {"FieldDR": np.array([[0.0] * 50, [1] * 50, [0] * 50]), "Parallel": True})],
+    "sarnet": [((np.array([np.random.default_rng(3).permutation(30) for _ in range(9)], dtype=np.int32),), {}),
+               ((np.tile(np.arange(200, dtype=np.int32), (120, 1)), 1.0, 60, True), {})],
+}
+
+
+@pytest.mark.parametrize("name, args, kwargs", [(n, *c) for n, cases in SEEDED.items() for c in cases])
+def test_seeded_entry_is_the_call_after_that_draw(name, args, kwargs):
+    m = importlib.import_module(f"evocore.core.{name}")
+    state = np.random.get_state()
+    np.random.seed(11)
+    draw = np.random.randint(2, 2147483647)
+    np.random.seed(11)
+    expected = getattr(m, name)(*args, **kwargs)
+    after = np.random.get_state()
+    got = m._seeded(draw, *args, **kwargs)
+    assert_bytes_equal(got, expected)
+    assert all(np.array_equal(a, b) for a, b in zip(np.random.get_state(), after))  # nothing drawn
+    np.random.set_state(state)
+    for bad in (1, 2**31 - 1, 7.0, "7"):
+        with pytest.raises(ValueError, match="randDelta"):
+            m._seeded(bad, *args, **kwargs)
 
 
 SIGNATURES = {
