@@ -525,7 +525,7 @@ PyTypeObject* ndarray_type() { return (PyTypeObject*)g_ndarray; }
 namespace {
 
 // The module's state is the process's, not an interpreter's: a second interpreter is refused (by
-// the interpreter itself when that one has a lock of its own, else by `create`).  Every piece of
+// the interpreter itself unless it shares the main interpreter's lock, else by `create`).  Every piece of
 // it that calls share is written during execution or made once (Shared), and the thread team
 // serves several callers, so the module runs without the interpreter lock on a free-threaded build.
 PyModuleDef_Slot g_slots[] = {
