@@ -57,7 +57,7 @@ Array& Array::operator=(Array&& o) noexcept {
     if (this == &o) return *this;
     reset();
     ref_ = std::move(o.ref_);
-    arg_ = std::exchange(o.arg_, nullptr);
+    borrowed_ = std::exchange(o.borrowed_, false);
     buf_ = o.buf_;
     len_ = o.len_;
     itemsize_ = o.itemsize_;
@@ -81,13 +81,14 @@ Array& Array::operator=(Array&& o) noexcept {
 
 void Array::reset() noexcept {
     if (held_) PyBuffer_Release(&view_);
+    if (borrowed_) (void)ref_.release();
+    borrowed_ = false;
     held_ = false;
     buf_ = nullptr;
     len_ = itemsize_ = 0;
     ndim_ = 0;
     shape_ = dims_;
     ref_ = nullptr;
-    arg_ = nullptr;
 }
 
 void Array::set_data(void* buf, Py_ssize_t len, Py_ssize_t itemsize, int ndim, const Py_ssize_t* shape,
@@ -222,10 +223,8 @@ void Array::realign(Elem elem) {
 // answer is the same as that of its `flags` and `dtype`, which an exact ndarray cannot override.
 bool Array::try_fast_view(PyObject* obj, Elem elem, int ndim, bool borrow) {
     if (!direct_view(obj, elem, ndim, false)) return false;
-    if (borrow)
-        arg_ = obj;
-    else
-        ref_ = Ref::borrow(obj);
+    ref_ = borrow ? Ref::steal_or_null(obj) : Ref::borrow(obj);
+    borrowed_ = borrow;
     return true;
 }
 
@@ -324,7 +323,9 @@ void* Array::out_data(Py_ssize_t n0, Py_ssize_t n1, int ndim) {
 }
 
 PyObject* Array::release() {
-    Ref obj = ref_ ? std::move(ref_) : Ref::borrow(arg_);
+    if (borrowed_) Py_INCREF(ref_.get());
+    borrowed_ = false;
+    Ref obj = std::move(ref_);
     reset();
     return obj.release();
 }

@@ -40,8 +40,8 @@ public:
     static Array copy_of(const Array& src);
 
 
-    explicit operator bool() const noexcept { return bool(ref_) || arg_ != nullptr; }
-    PyObject* obj() const noexcept { return ref_ ? ref_.get() : arg_; }
+    explicit operator bool() const noexcept { return bool(ref_); }
+    PyObject* obj() const noexcept { return ref_.get(); }
     Py_ssize_t dim(int axis) const noexcept { return shape_[axis]; }
 
     // The data of a (rows x cols) matrix or an n-vector, after checking that the buffer has
@@ -91,10 +91,8 @@ private:
 
     void set_data(void* buf, Py_ssize_t len, Py_ssize_t itemsize, int ndim, const Py_ssize_t* shape, bool writable);
 
-    // The data: read from an exact ndarray directly, or from a buffer that `view_` holds.  The
-    // array is held (ref_), or borrowed from the caller (arg_).
+    // The data: read from an exact ndarray directly, or from a buffer that `view_` holds.
     Ref ref_;
-    PyObject* arg_ = nullptr;
     char* buf_ = nullptr;
     Py_ssize_t len_ = 0, itemsize_ = 0;  // bytes; itemsize_ is 0 while nothing is described
     int ndim_ = 0;
@@ -102,6 +100,7 @@ private:
     Py_ssize_t dims_[2] = {};
     bool held_ = false;  // view_ is a buffer to release (set only then)
     bool writable_ = false;
+    bool borrowed_ = false;  // ref_ is the caller's reference, not one of the Array's own
     Py_buffer view_;
 };
 
