@@ -1016,6 +1016,59 @@ case("tamsen {large}x10 in two threads", needs=("tamsen",))(two_threads(threads_
 case("druvik {large2}x3 in two threads", needs=("druvik",))(two_threads(threads_druvik, 0.75))
 
 
+@case("free-threaded: two threads x small calls (druvik {small}x3, polvane 30x30x3, ornavi {small}x3)",
+      needs=("druvik", "polvane", "ornavi"))
+def free_threaded_small_calls(mode, ops, ctx):
+    """Calls too small to let go of the interpreter lock on a build that has one, made by two
+    threads at once against one thread alone: the calls per second of two threads over one.  The
+    same for small NumPy calls (np.empty, a subtraction, a column minimum) is the interpreter's and
+    NumPy's own figure on this machine at this moment, the bound for ours."""
+    if getattr(sys, "_is_gil_enabled", lambda: True)():
+        raise Skip("needs a free-threaded interpreter running without its lock")
+    import concurrent.futures
+    ObjV, w, _ = population(mode.small)
+    z = np.zeros(M)
+    A = np.random.default_rng(5).random((30, 3))
+    B = np.random.default_rng(6).random((30, 3))
+    druvik, polvane, ornavi = ops["druvik"], ops["polvane"], ops["ornavi"]
+    rounds = 100 if mode.quick else 1000
+
+    # Each thread calls with arrays of its own, in local variables: a free-threaded 3.13 counts
+    # the references of objects that another thread made atomically, on every load of one.
+    def ours():
+        d, p, o, F, W, Z, a, b = druvik, polvane, ornavi, ObjV.copy(), w.copy(), z.copy(), A.copy(), B.copy()
+        for _ in range(rounds):
+            d(F, W, Z)
+            p(a, b)
+            o(F)
+
+    def numpys():
+        e, s, m, n, F, a, b = np.empty, np.subtract, np.min, mode.small, ObjV.copy(), A.copy(), B.copy()
+        for _ in range(rounds):
+            e((n, 1))
+            s(a, b)
+            m(F, 0)
+
+    pool = concurrent.futures.ThreadPoolExecutor(2)
+    pool.submit(ours).result()  # both threads started and warm before the timing
+
+    def two(fn):
+        def run():
+            first, second = pool.submit(fn), pool.submit(fn)
+            first.result()
+            second.result()
+        return run
+
+    def one(fn):
+        return lambda: pool.submit(fn).result()
+
+    def report(times, ctx):
+        return {"calls two/one threads": round(2 * times["baseline"] / times["evocore"], 2),
+                "NumPy's two/one": round(2 * times["numpy one"] / times["numpy two"], 2)}
+    return Bench(two(ours), one(ours), check=None, variants={"numpy two": two(numpys), "numpy one": one(numpys)},
+                 report=report, teardown=pool.shutdown, targets={"calls two/one threads": 1.7})
+
+
 @case("evocore.dask polvane {chunked}x2000x16 in 8 chunks, threads vs synchronous", needs=("polvane",))
 def dask_threads(mode, ops, ctx):
     try:

@@ -6,6 +6,7 @@
 #include <cmath>
 #include <cstdint>
 #include <memory>
+#include <mutex>
 #include <vector>
 
 namespace {
@@ -79,26 +80,60 @@ void numpy_bounds(PyObject* OldChrom, int& Lb, int& Ub) {
 
 // The genes the kernels read, in memory of this call's own: the kernels index tables by gene
 // values, so a value another thread writes into the caller's array meanwhile must not reach them.
-// The range is that of the copy itself.  A thread keeps its buffer for its next call (up to
-// kKeptGenes), which saves the page faults of fresh memory on every call.
+// The range is that of the copy itself.  A buffer (up to kKeptGenes) is kept for a later call,
+// which saves the page faults of fresh memory on every call: a call takes one from the kept ones
+// and gives it back, so the process keeps one per call that ran at the same time.  (A thread's
+// own buffer, a C++ thread_local with a destructor, would ask the C library for
+// __cxa_thread_atexit_impl, which a wheel for older Linux cannot.)
 constexpr std::size_t kKeptGenes = std::size_t{1} << 22;
 
+class KeptBuffers {
+public:
+    std::vector<int> take() {
+        std::lock_guard<std::mutex> hold(lock_);
+        if (free_.empty()) return {};
+        std::vector<int> v = std::move(free_.back());
+        free_.pop_back();
+        return v;
+    }
+    void give(std::vector<int>&& v) {
+        std::lock_guard<std::mutex> hold(lock_);
+        free_.push_back(std::move(v));
+    }
+
+private:
+    std::mutex lock_;
+    std::vector<std::vector<int>> free_;
+};
+
+KeptBuffers& kept_buffers() {
+    static KeptBuffers* const kept = new KeptBuffers;  // never destroyed: a call may end after exit began
+    return *kept;
+}
+
 struct Genes {
-    std::unique_ptr<int[]> own;  // a matrix larger than a thread keeps
+    std::vector<int> kept;       // a buffer given back when the call ends
+    std::unique_ptr<int[]> own;  // a matrix larger than one that is kept
     const int* data = nullptr;
     int lo = 0, hi = -1;
+
+    Genes() = default;
+    Genes(Genes&&) = default;
+    ~Genes() {
+        if (kept.capacity() != 0) kept_buffers().give(std::move(kept));
+    }
 };
 
 Genes private_genes(const evo::Array& Chrom, int Nind, int Lind) {
-    thread_local std::vector<int> kept;
     Genes g;
     const std::size_t n = (std::size_t)Nind * (std::size_t)Lind;
     if (n == 0) return g;
     const int* from = Chrom.imatrix(Nind, Lind);
     int* to;
     if (n <= kKeptGenes) {
-        if (kept.size() < n) kept.resize(n);
-        to = kept.data();
+        g.kept = kept_buffers().take();
+        if (g.kept.size() < n) g.kept.resize(n);
+        to = g.kept.data();
     } else {
         g.own.reset(new int[n]);
         to = g.own.get();

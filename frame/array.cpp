@@ -1,4 +1,5 @@
 #include "array.hpp"
+#include "numpy_layout.hpp"
 
 #include <cstdint>
 #include <cstring>
@@ -56,6 +57,7 @@ Array& Array::operator=(Array&& o) noexcept {
     if (this == &o) return *this;
     reset();
     ref_ = std::move(o.ref_);
+    borrowed_ = std::exchange(o.borrowed_, false);
     buf_ = o.buf_;
     len_ = o.len_;
     itemsize_ = o.itemsize_;
@@ -79,6 +81,8 @@ Array& Array::operator=(Array&& o) noexcept {
 
 void Array::reset() noexcept {
     if (held_) PyBuffer_Release(&view_);
+    if (borrowed_) (void)ref_.release();
+    borrowed_ = false;
     held_ = false;
     buf_ = nullptr;
     len_ = itemsize_ = 0;
@@ -105,42 +109,52 @@ void Array::set_data(void* buf, Py_ssize_t len, Py_ssize_t itemsize, int ndim, c
 // ---- exact ndarrays, read directly -------------------------------------------------------------
 //
 // An exact ndarray's data pointer, shape and flags are read from the array object itself, and
-// its element type from its dtype object: the leading fields of both are laid out alike by every
-// NumPy 1.x and 2.x.  The answer is the one the buffer protocol would give, without the export.
+// its element type from its dtype object (numpy_layout.hpp), once module execution has seen those
+// fields describe an array as its buffer export does.  The answer is the one the buffer protocol
+// would give, without the export.
 
 namespace {
 
-struct ArrayFields {
-    PyObject_HEAD
-    char* data;
-    int nd;
-    Py_ssize_t* dimensions;
-    Py_ssize_t* strides;
-    PyObject* base;
-    PyObject* descr;
-    int flags;
-};
+using namespace numpy_layout;
 
-struct DescrFields {
-    PyObject_HEAD
-    PyTypeObject* typeobj;
-    char kind, type, byteorder, unused;
-    int type_num;
-};
-
-constexpr int kCContiguous = 0x0001, kWriteable = 0x0400;  // array flags
-constexpr int kDouble = 12, kInt = 5, kLong = 7;             // type numbers
-
-const ArrayFields& fields(PyObject* exact) { return *reinterpret_cast<const ArrayFields*>(exact); }
+// numpy.ndarray once its fields are known to read right; until then (or if they do not) none.
+PyTypeObject* g_readable = nullptr;
 
 bool native_elements(PyObject* descr, Elem e) {
-    const DescrFields& d = *reinterpret_cast<const DescrFields*>(descr);
+    const DescrFields& d = descr_fields(descr);
     if (d.byteorder != '=' && d.byteorder != '|' && d.byteorder != kLittleEndian) return false;
     if (e == Elem::f64) return d.type_num == kDouble;
     return d.type_num == kInt || (d.type_num == kLong && sizeof(long) == sizeof(int));
 }
 
 }  // namespace
+
+bool numpy_layout::layout_matches(PyObject* probe) {
+    const ArrayFields& a = fields(probe);
+    Py_buffer view;
+    check(PyObject_GetBuffer(probe, &view, PyBUF_RECORDS_RO));
+    Ref dtype = Ref::steal_or_null(PyObject_GetAttr(probe, names.dtype));
+    const bool same = dtype && a.descr == dtype.get() && a.data == view.buf && a.nd == 2 && view.ndim == 2 &&
+                      a.dimensions[0] == view.shape[0] && a.dimensions[1] == view.shape[1] &&
+                      a.strides[0] == view.strides[0] && a.strides[1] == view.strides[1] &&
+                      (a.flags & kCContiguous) && (a.flags & kWriteable) && !view.readonly &&
+                      format_code(view.format) == 'd' && native_elements(a.descr, Elem::f64);
+    PyBuffer_Release(&view);
+    if (!dtype) rethrow();
+    return same;
+}
+
+void read_fields_of(PyTypeObject* ndarray) {
+    g_readable = nullptr;
+    Ref probe = Ref::steal_or_null(PyObject_CallFunction((PyObject*)ndarray, "((ii))", 2, 3));
+    if (!probe) {
+        PyErr_Clear();  // not NumPy's ndarray: every array goes through its attributes and buffer
+        return;
+    }
+    if (Py_TYPE(probe.get()) == ndarray && layout_matches(probe.get())) g_readable = ndarray;
+}
+
+bool fields_readable(PyObject* obj) noexcept { return Py_TYPE(obj) == g_readable; }
 
 int exact_ndim(PyObject* exact) noexcept { return fields(exact).nd; }
 const Py_ssize_t* exact_shape(PyObject* exact) noexcept { return fields(exact).dimensions; }
@@ -160,7 +174,7 @@ bool Array::direct_view(PyObject* obj, Elem elem, int ndim, bool writable) {
 
 void Array::acquire(Ref obj, Elem elem, int ndim, bool writable) {
     reset();
-    if (Py_TYPE(obj.get()) == ndarray_type() && direct_view(obj.get(), elem, ndim, writable)) {
+    if (fields_readable(obj.get()) && direct_view(obj.get(), elem, ndim, writable)) {
         ref_ = std::move(obj);
         return;
     }
@@ -207,21 +221,22 @@ void Array::realign(Elem elem) {
 
 // An exact ndarray that already is C-contiguous data of the element type is used as it is; the
 // answer is the same as that of its `flags` and `dtype`, which an exact ndarray cannot override.
-bool Array::try_fast_view(PyObject* obj, Elem elem, int ndim) {
+bool Array::try_fast_view(PyObject* obj, Elem elem, int ndim, bool borrow) {
     if (!direct_view(obj, elem, ndim, false)) return false;
-    ref_ = Ref::borrow(obj);
+    ref_ = borrow ? Ref::steal_or_null(obj) : Ref::borrow(obj);
+    borrowed_ = borrow;
     return true;
 }
 
 Array Array::coerce(PyObject* obj, Elem elem, int ndim) {
     Array a;
-    if (Py_TYPE(obj) == ndarray_type() && a.try_fast_view(obj, elem, ndim)) return a;
+    if (fields_readable(obj) && a.try_fast_view(obj, elem, ndim, true)) return a;
     return coerced(obj, elem, ndim);
 }
 
 Array Array::coerce_elements(PyObject* obj, Elem elem, Py_ssize_t n) {
     Array a;
-    if (!(Py_TYPE(obj) == ndarray_type() && a.try_fast_view(obj, elem, 1))) a = coerced(obj, elem, kAnyDims);
+    if (!(fields_readable(obj) && a.try_fast_view(obj, elem, 1, false))) a = coerced(obj, elem, kAnyDims);
     a.elements(n);
     return a;
 }
@@ -308,6 +323,8 @@ void* Array::out_data(Py_ssize_t n0, Py_ssize_t n1, int ndim) {
 }
 
 PyObject* Array::release() {
+    if (borrowed_) Py_INCREF(ref_.get());
+    borrowed_ = false;
     Ref obj = std::move(ref_);
     reset();
     return obj.release();
@@ -316,7 +333,7 @@ PyObject* Array::release() {
 bool is_ndarray(PyObject* obj) noexcept { return PyObject_TypeCheck(obj, ndarray_type()); }
 
 bool ndim_differs(PyObject* obj, int ndim) {
-    if (Py_TYPE(obj) == ndarray_type()) return exact_ndim(obj) != ndim;
+    if (fields_readable(obj)) return exact_ndim(obj) != ndim;
     return not_equal(getattr(obj, names.ndim).get(), small_int(ndim));
 }
 
@@ -325,7 +342,7 @@ void require_ndarray(PyObject* obj, int ndim, int msg) {
 }
 
 Shape::Shape(PyObject* obj) {
-    if (Py_TYPE(obj) == ndarray_type()) {
+    if (fields_readable(obj)) {
         exact_ = obj;
         const int nd = exact_ndim(obj);
         kept_ = nd < kKept ? nd : kKept;
@@ -350,7 +367,7 @@ Py_ssize_t Shape::operator[](int axis) const {
 }
 
 Py_ssize_t length(PyObject* obj) {
-    if (Py_TYPE(obj) == ndarray_type() && exact_ndim(obj) > 0) return exact_shape(obj)[0];
+    if (fields_readable(obj) && exact_ndim(obj) > 0) return exact_shape(obj)[0];
     Py_ssize_t n = PyObject_Size(obj);
     if (n < 0) rethrow();
     return n;

@@ -25,9 +25,13 @@ public:
 
     // The argument coerced as documented: C-contiguous first (np.ascontiguousarray), then the
     // element type (astype(float) or astype(np.int32)), each only when needed; then its buffer.
+    // An argument used as it is, is borrowed: `obj` must outlive the Array (a call's argument, or
+    // an object the call holds), and no reference to it is taken, so that threads calling with
+    // the same arrays do not contend for their reference counts.
     static Array coerce(PyObject* obj, Elem elem, int ndim);
     // The same, for a point that a library call computed: any number of dimensions is accepted as
-    // long as the data are exactly `n` elements (np.matrix reductions stay 2-D, for example).
+    // long as the data are exactly `n` elements (np.matrix reductions stay 2-D, for example); the
+    // array is held, the point being the result of a call.
     static Array coerce_elements(PyObject* obj, Elem elem, Py_ssize_t n);
     // np.empty(shape, dtype=float or np.int32), through the module global np.
     static Array empty(std::initializer_list<Py_ssize_t> shape, Elem elem);
@@ -52,7 +56,7 @@ public:
     double* out_matrix(Py_ssize_t rows, Py_ssize_t cols) { return (double*)out_data(rows, cols, 2); }
     double* out_vector(Py_ssize_t n) { return (double*)out_data(n, 0, 1); }
 
-    // Hands the array to the caller (the buffer is released first).
+    // Hands the array to the caller, as a new reference (the buffer is released first).
     PyObject* release();
 
     // An array this call made and alone holds (a NumPy result computed from exact ndarrays),
@@ -63,8 +67,9 @@ public:
     // obj.astype(float) or obj.astype(np.int32), always a new array, taken as it comes: a
     // result of another number of dimensions raises the buffer-dimension ValueError.
     static Array astype(PyObject* obj, Elem elem, int ndim);
-    // obj itself when it is an exact ndarray that already is C-contiguous data of the element
-    // type and number of dimensions, else an empty Array (nothing is converted or raised).
+    // obj itself (borrowed, as by coerce) when it is an exact ndarray that already is C-contiguous
+    // data of the element type and number of dimensions, else an empty Array (nothing is
+    // converted or raised).
     static Array in_place(PyObject* obj, Elem elem, int ndim);
     // The data of an int32 (rows x cols) result, after checking shape and element type.
     int* out_imatrix(Py_ssize_t rows, Py_ssize_t cols);
@@ -79,7 +84,7 @@ private:
     void acquire(Ref obj, Elem elem, int ndim, bool writable);
     static Array coerced(PyObject* obj, Elem elem, int ndim);
     void realign(Elem elem);
-    bool try_fast_view(PyObject* obj, Elem elem, int ndim);
+    bool try_fast_view(PyObject* obj, Elem elem, int ndim, bool borrow);
     bool direct_view(PyObject* obj, Elem elem, int ndim, bool writable);
     const void* data(Py_ssize_t n0, Py_ssize_t n1, int ndim) const;
     void* out_data(Py_ssize_t n0, Py_ssize_t n1, int ndim);
@@ -97,6 +102,7 @@ private:
     Py_ssize_t dims_[2] = {};
     bool held_ = false;  // view_ is a buffer to release (set only then)
     bool writable_ = false;
+    bool borrowed_ = false;  // ref_ is the caller's reference, not one of the Array's own
     Py_buffer view_;
 };
 
@@ -120,7 +126,12 @@ private:
     Py_ssize_t dims_[kKept] = {};
 };
 
-// The number of dimensions and the shape of an exact ndarray, read from the array object.
+// numpy.ndarray, whose instances' fields the frame then reads directly when a probe array shows
+// that they lie where numpy_layout.hpp says (module execution); else no array is read so.
+void read_fields_of(PyTypeObject* ndarray);
+// An exact ndarray whose fields the frame reads: the shape, the data and the element type.
+bool fields_readable(PyObject* obj) noexcept;
+// The number of dimensions and the shape of such an array, read from the array object.
 int exact_ndim(PyObject* exact) noexcept;
 const Py_ssize_t* exact_shape(PyObject* exact) noexcept;
 inline Py_ssize_t shape_at(PyObject* obj, int axis) { return Shape(obj)[axis]; }

@@ -6,7 +6,6 @@ namespace evo {
 
 namespace {
 
-PyObject* g_sum = nullptr;  // interned "sum", made on first use (under the interpreter lock)
 
 Ref type_object(Elem elem) {
     return elem == Elem::f64 ? Ref::borrow((PyObject*)&PyFloat_Type) : np_attr(names.int32);
@@ -34,7 +33,7 @@ Array Array::astype(PyObject* obj, Elem elem, int ndim) {
 
 Array Array::in_place(PyObject* obj, Elem elem, int ndim) {
     Array a;
-    if (Py_TYPE(obj) == ndarray_type() && a.try_fast_view(obj, elem, ndim)) return a;
+    if (fields_readable(obj) && a.try_fast_view(obj, elem, ndim, true)) return a;
     return Array();
 }
 
@@ -83,8 +82,8 @@ int MatrixRows::sum(const int* row) const {
     for (const Array& a : arrays_)
         if (a.dim(0) == cols_ && (const void*)row == (const void*)a.ivector(cols_)) taken = &a;
     if (taken && Py_TYPE(taken->obj()) != ndarray_type()) {
-        if (g_sum == nullptr) g_sum = check(PyUnicode_InternFromString("sum"));
-        Ref total = call(np_attr(g_sum).get(), taken->obj());
+        static Name sum{"sum"};
+        Ref total = call(np_attr(sum.get()).get(), taken->obj());
         Py_ssize_t n = PyNumber_AsSsize_t(total.get(), PyExc_OverflowError);
         if (n == -1 && PyErr_Occurred()) {
             if (!PyErr_ExceptionMatches(PyExc_OverflowError)) rethrow();

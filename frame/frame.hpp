@@ -13,6 +13,7 @@
 #define PY_SSIZE_T_CLEAN
 #include <Python.h>
 
+#include <atomic>
 #include <cstddef>
 #include <cstdint>
 #include <exception>
@@ -78,6 +79,47 @@ public:
 private:
     explicit Ref(PyObject* p) noexcept : p_(p) {}
     PyObject* p_ = nullptr;
+};
+
+// ---------------------------------------------------------------------------------------------
+// An object that every call shares, made on first use and kept for the life of the process
+//
+// Without an interpreter lock (a free-threaded build) two threads may make it at once: each makes
+// its own, the first one stored is the one every call uses and the other is released.  A call
+// borrows it: its reference count is never touched after that, so threads do not contend for it.
+
+class Shared {
+public:
+    constexpr Shared() noexcept = default;
+
+    // The object; `make()` gives a new reference (null with an exception set) the first time.
+    template <class Make>
+    PyObject* get(Make&& make) {
+        PyObject* p = p_.load(std::memory_order_acquire);
+        return p != nullptr ? p : keep(check(make()));
+    }
+
+private:
+    PyObject* keep(PyObject* made) noexcept {
+        PyObject* kept = nullptr;
+        if (p_.compare_exchange_strong(kept, made, std::memory_order_acq_rel)) return made;
+        Py_DECREF(made);
+        return kept;
+    }
+    std::atomic<PyObject*> p_{nullptr};
+};
+
+// An interned attribute name, made on first use and kept for the life of the process.
+class Name {
+public:
+    constexpr explicit Name(const char* text) : text_(text) {}
+    PyObject* get() {
+        return p_.get([this] { return PyUnicode_InternFromString(text_); });
+    }
+
+private:
+    const char* text_;
+    Shared p_;
 };
 
 // ---------------------------------------------------------------------------------------------

@@ -1,5 +1,7 @@
 // Module lifecycle (creation and execution), argument binding, errors and traceback entries.
 #include "frame.hpp"
+#include "array.hpp"
+#include "numpy_layout.hpp"
 
 #include <frameobject.h>
 #include <unistd.h>
@@ -10,6 +12,7 @@
 #include <cstdio>
 #include <cstring>
 #include <exception>
+#include <iterator>
 #include <new>
 #include <string>
 
@@ -20,7 +23,8 @@ Constants constants;
 
 namespace {
 
-// Each deliverable carries its own copy of this state: one module object per process.
+// Each deliverable carries its own copy of this state: one module object per process.  Creation
+// and execution write it, one thread at a time (InitLock); a call only reads it.
 const Module* g_def = nullptr;
 PyObject* g_module = nullptr;       // the module object, once created
 PyObject* g_dict = nullptr;         // its attribute dictionary (borrowed from g_module)
@@ -33,22 +37,38 @@ PyObject** g_param_names = nullptr; // interned parameter names
 PyObject** g_defaults = nullptr;    // default values (nullptr for required parameters)
 int g_required = 0;                 // the leading parameters without defaults
 PyObject* g_ndarray = nullptr;
-PyObject* g_code = nullptr;         // code object of the function's traceback entry
-PyObject* g_init_code = nullptr;    // code object of the "init <name>" traceback entry
+Shared g_code;                      // code object of the function's traceback entry
+Shared g_init_code;                 // code object of the "init <name>" traceback entry
 char g_funcname[160];               // "<name>.<name>": the function's traceback entry
 PyMethodDef g_method{};
 PyMethodDef g_seeded_method{};       // the private entry of a random module
-PyModuleDef g_moddef{};
-PyModuleDef_Slot g_slots[3]{};
+
+// Creation and execution of the module, one thread at a time.  The interpreter's lock on the
+// module's import covers an `import`; this one also covers a module made from its spec directly
+// (importlib.util.module_from_spec) and, on a free-threaded build or from a second interpreter,
+// threads that no interpreter lock serialises.  Waiting for it lets other Python threads run.
+#if PY_VERSION_HEX >= 0x030D0000
+PyMutex g_init_mutex{};
+struct InitLock {
+    InitLock() { PyMutex_Lock(&g_init_mutex); }
+    ~InitLock() { PyMutex_Unlock(&g_init_mutex); }
+};
+#else
+struct InitLock {};  // the interpreter lock is held throughout
+#endif
 
 // Appends an entry "<funcname>" in the module's source to the traceback of the pending exception.
-void add_traceback(PyObject** cache, const char* funcname) {
+void add_traceback(Shared& code, const char* funcname) {
     PyObject *type, *value, *tb;
     PyErr_Fetch(&type, &value, &tb);
-    if (*cache == nullptr) *cache = (PyObject*)PyCode_NewEmpty(g_def->source, funcname, g_def->line);
+    PyCodeObject* made = nullptr;
+    try {
+        made = (PyCodeObject*)code.get([&] { return (PyObject*)PyCode_NewEmpty(g_def->source, funcname, g_def->line); });
+    } catch (const PyException&) {
+        PyErr_Clear();
+    }
     PyObject* globals = g_dict ? g_dict : PyEval_GetBuiltins();
-    PyFrameObject* frame =
-        *cache ? PyFrame_New(PyThreadState_Get(), (PyCodeObject*)*cache, globals, nullptr) : nullptr;
+    PyFrameObject* frame = made ? PyFrame_New(PyThreadState_Get(), made, globals, nullptr) : nullptr;
     PyErr_Restore(type, value, tb);
     if (frame == nullptr) return;  // the original exception matters more than its traceback
     PyTraceBack_Here(frame);
@@ -117,7 +137,7 @@ PyObject* call_body(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyObject
         PyErr_SetString(PyExc_SystemError, e.what());
     }
     if (!PyErr_Occurred()) PyErr_SetString(PyExc_SystemError, "error return without exception set");
-    add_traceback(&g_code, g_funcname);
+    add_traceback(g_code, g_funcname);
     return nullptr;
 }
 
@@ -136,6 +156,7 @@ int copy_spec_attr(PyObject* spec, PyObject* dict, const char* from, const char*
 }
 
 PyObject* create(PyObject* spec, PyModuleDef*) {
+    InitLock lock;
     int64_t id = PyInterpreterState_GetID(PyInterpreterState_Get());
     if (g_interpreter == -1) {
         g_interpreter = id;
@@ -230,7 +251,7 @@ void make_messages() {
     }
 }
 
-enum class Larger { Warn, Accept };
+using numpy_layout::Larger;
 
 // `module.name` must be a type whose instances are at least `expected` bytes.
 PyObject* check_type(PyObject* module, const char* module_name, const char* name, Py_ssize_t expected,
@@ -259,16 +280,17 @@ PyObject* check_type(PyObject* module, const char* module_name, const char* name
     return type.release();
 }
 
-// The NumPy types the modules rely on.  The sizes are the smallest instance sizes of any NumPy
-// 1.x or 2.x, so one build serves both; the modules read none of these structures.  `broadcast`
-// grew when NumPy 2 doubled its argument limit and is accepted when larger, as dtype and ndarray.
+// The NumPy types the modules rely on, against the running interpreter's object header; then
+// the fields of ndarray and dtype that the frame reads, against an array NumPy makes.
 void check_numpy_types() {
     Ref numpy = Ref::steal(PyImport_ImportModule("numpy"));
-    Py_DECREF(check_type(numpy.get(), "numpy", "dtype", 88, Larger::Accept));
-    Py_DECREF(check_type(numpy.get(), "numpy", "flatiter", 2632, Larger::Warn));
-    Py_DECREF(check_type(numpy.get(), "numpy", "broadcast", 560, Larger::Accept));
-    g_ndarray = check_type(numpy.get(), "numpy", "ndarray", 80, Larger::Accept);
-    Py_DECREF(check_type(numpy.get(), "numpy", "ufunc", 216, Larger::Warn));
+    Ref types[std::size(numpy_layout::kTypes)];
+    int k = 0;
+    for (const numpy_layout::TypeSize& t : numpy_layout::kTypes)
+        types[k++] = Ref::steal(
+            check_type(numpy.get(), "numpy", t.name, numpy_layout::header_size() + t.beyond_header, t.larger));
+    g_ndarray = types[numpy_layout::kNdarray].release();
+    read_fields_of((PyTypeObject*)g_ndarray);
 }
 
 // The docstring behind a text signature, "name(params)\n--\n\n": the interpreter takes the first
@@ -341,6 +363,7 @@ void execute(PyObject* module) {
 }
 
 int exec(PyObject* module) {
+    InitLock lock;
     if (g_executed) {                                                          // 1
         if (module == g_module) return 0;
         PyErr_Format(PyExc_RuntimeError,
@@ -359,7 +382,7 @@ int exec(PyObject* module) {
     char entry[128];
     std::snprintf(entry, sizeof entry, "init %s", g_def->name);
     if (PyErr_Occurred()) {
-        add_traceback(&g_init_code, entry);
+        add_traceback(g_init_code, entry);
     } else {
         PyErr_SetString(PyExc_ImportError, entry);
     }
@@ -456,17 +479,33 @@ int bool_switch(PyObject* value, int msg) {
     fail(msg);  // bool has no subclasses: anything else is not a bool
 }
 
-Ref np() {
-    PyObject* value = PyDict_GetItemWithError(g_dict, names.np);
-    if (value == nullptr) {
-        if (PyErr_Occurred()) rethrow();
-        value = PyDict_GetItemWithError(PyEval_GetBuiltins(), names.np);
-        if (value == nullptr) {
-            if (!PyErr_Occurred()) PyErr_Format(PyExc_NameError, "name '%U' is not defined", names.np);
-            rethrow();
-        }
-    }
+namespace {
+
+// dict[key] as a reference of the call's own, else an empty Ref (KeyError is not raised).  Without
+// an interpreter lock, an entry may be replaced, and its old value released, by another thread
+// at any time: a borrowed value would not outlive that.
+Ref dict_item(PyObject* dict, PyObject* key) {
+#if PY_VERSION_HEX >= 0x030D0000
+    PyObject* value = nullptr;
+    check(PyDict_GetItemRef(dict, key, &value));
+    return Ref::steal_or_null(value);
+#else
+    PyObject* value = PyDict_GetItemWithError(dict, key);
+    if (value == nullptr && PyErr_Occurred()) rethrow();
     return Ref::borrow(value);
+#endif
+}
+
+}  // namespace
+
+Ref np() {
+    Ref value = dict_item(g_dict, names.np);
+    if (!value) value = dict_item(PyEval_GetBuiltins(), names.np);
+    if (!value) {
+        PyErr_Format(PyExc_NameError, "name '%U' is not defined", names.np);
+        rethrow();
+    }
+    return value;
 }
 
 Ref np_attr(PyObject* name) { return attr_of(np().get(), name); }
@@ -475,24 +514,46 @@ Ref np_attr(PyObject* name) { return attr_of(np().get(), name); }
 // attribute of the names asked for here); anything else, or a name it lacks, asks the object.
 Ref attr_of(PyObject* module, PyObject* name) {
     if (PyModule_CheckExact(module)) {
-        PyObject* value = PyDict_GetItemWithError(PyModule_GetDict(module), name);
-        if (value != nullptr) return Ref::borrow(value);
-        if (PyErr_Occurred()) rethrow();
+        Ref value = dict_item(PyModule_GetDict(module), name);
+        if (value) return value;
     }
     return getattr(module, name);
 }
 
 PyTypeObject* ndarray_type() { return (PyTypeObject*)g_ndarray; }
 
-PyObject* module_init(const Module& m) {
+namespace {
+
+// The module's state is the process's, not an interpreter's: a second interpreter is refused (by
+// the interpreter itself unless it shares the main interpreter's lock, else by `create`).  Every piece of
+// it that calls share is written during execution or made once (Shared), and the thread team
+// serves several callers, so the module runs without the interpreter lock on a free-threaded build.
+PyModuleDef_Slot g_slots[] = {
+    {Py_mod_create, (void*)create},
+    {Py_mod_exec, (void*)exec},
+#if PY_VERSION_HEX >= 0x030C0000
+    {Py_mod_multiple_interpreters, Py_MOD_MULTIPLE_INTERPRETERS_NOT_SUPPORTED},
+#endif
+#if PY_VERSION_HEX >= 0x030D0000
+    {Py_mod_gil, Py_MOD_GIL_NOT_USED},
+#endif
+    {0, nullptr},
+};
+
+PyModuleDef* definition(const Module& m) {
+    static PyModuleDef def;
     g_def = &m;
     std::snprintf(g_funcname, sizeof g_funcname, "%s.%s", m.name, m.name);
-    g_slots[0] = {Py_mod_create, (void*)create};
-    g_slots[1] = {Py_mod_exec, (void*)exec};
-    g_slots[2] = {0, nullptr};
-    g_moddef = {PyModuleDef_HEAD_INIT, m.name, nullptr, 0, nullptr, g_slots,
-                nullptr,               nullptr, nullptr};
-    return PyModuleDef_Init(&g_moddef);
+    def = {PyModuleDef_HEAD_INIT, m.name, nullptr, 0, nullptr, g_slots, nullptr, nullptr, nullptr};
+    return &def;
+}
+
+}  // namespace
+
+// The interpreter calls this at every load of the module's library; the definition is made once.
+PyObject* module_init(const Module& m) {
+    static PyModuleDef* const def = definition(m);
+    return PyModuleDef_Init(def);
 }
 
 }  // namespace evo

@@ -10,20 +10,6 @@
 
 namespace evo {
 
-// An interned attribute name, made on first use and kept for the life of the process.
-class Name {
-public:
-    constexpr explicit Name(const char* text) : text_(text) {}
-    PyObject* get() {
-        if (p_ == nullptr) p_ = check(PyUnicode_InternFromString(text_));
-        return p_;
-    }
-
-private:
-    const char* text_;
-    PyObject* p_ = nullptr;
-};
-
 namespace value_names {
 inline Name all{"all"}, ones{"ones"}, asarray{"asarray"}, negative{"negative"}, out{"out"}, copy{"copy"}, int64{"int64"},
     float32{"float32"}, float64{"float64"};
@@ -134,8 +120,8 @@ inline void subtract_in_place(PyObject* a, PyObject* b) { Ref::steal(PyNumber_In
 inline void divide_in_place(PyObject* a, PyObject* b) { Ref::steal(PyNumber_InPlaceTrueDivide(a, b)); }
 inline void power_in_place(PyObject* a, PyObject* b) { Ref::steal(PyNumber_InPlacePower(a, b, Py_None)); }
 inline void negative_in_place(PyObject* a) {
-    static PyObject* kw = nullptr;
-    if (kw == nullptr) kw = check(PyTuple_Pack(1, value_names::out.get()));
+    static Shared out_kw;
+    PyObject* kw = out_kw.get([] { return PyTuple_Pack(1, value_names::out.get()); });
     Ref f = np_attr(value_names::negative.get());
     PyObject* argv[] = {nullptr, a, a};
     Ref::steal(PyObject_Vectorcall(f.get(), argv + 1, 1 | PY_VECTORCALL_ARGUMENTS_OFFSET, kw));
@@ -225,14 +211,11 @@ inline int draw_rand_delta();
 inline int rand_delta(const Args& a) { return a.seed() != 0 ? a.seed() : draw_rand_delta(); }
 
 inline int draw_rand_delta() {
-    static PyObject* random = nullptr;
-    static PyObject* randint = nullptr;
-    static PyObject* top = nullptr;
-    if (random == nullptr) random = check(PyUnicode_InternFromString("random"));
-    if (randint == nullptr) randint = check(PyUnicode_InternFromString("randint"));
-    if (top == nullptr) top = check(PyLong_FromLong(2147483647));
-    Ref generator = np_attr(random);
-    return as_int(call_method(generator.get(), randint, constants.two, top).get());
+    static Name random{"random"}, randint{"randint"};
+    static Shared top;
+    PyObject* largest = top.get([] { return PyLong_FromLong(2147483647); });
+    Ref generator = np_attr(random.get());
+    return as_int(call_method(generator.get(), randint.get(), constants.two, largest).get());
 }
 
 }  // namespace evo
