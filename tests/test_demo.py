@@ -20,7 +20,8 @@ pytestmark = pytest.mark.skipif(bool(missing), reason=f"operators not built: {mi
 
 if not missing:
     from evocore import algorithms
-    from evocore.demo import cli, constrained, moead, tsp
+    from evocore.algorithms import _gray, _permutation, _shared
+    from evocore.demo import cli, constrained, tsp
 
 try:
     import matplotlib  # noqa: F401
@@ -37,8 +38,8 @@ def test_quick_demo_writes_its_pictures(tmp_path):
                          cwd=tmp_path, capture_output=True, text=True, timeout=300)
     assert run.returncode == 0, run.stderr
     assert run.stdout.startswith(f"evocore {evocore.__version__}, seed 1, quick run: MOEA/D on "
-                                 "ZDT1, DTLZ2 and CTP1; a permutation GA on gr17 and berlin52; "
-                                 "a Gray-coded GA on G04\n")
+                                 "ZDT1, DTLZ2 and CTP1; NSGA-II on OSY; NSGA-III on DTLZ1; a "
+                                 "permutation GA on gr17 and berlin52; a Gray-coded GA on G04\n")
     for name in cli.QUICK:
         assert f"\n{name}: " in run.stdout
     assert "feasible individuals per generation" in run.stdout
@@ -60,34 +61,11 @@ def test_igd(F, front, expected):
     assert algorithms.igd(np.array(F), np.array(front)) == pytest.approx(expected, rel=1e-15)
 
 
-def test_true_fronts_and_weights():
-    f = moead.zdt1_front(5)
-    assert np.allclose(f[:, 1], 1.0 - np.sqrt(f[:, 0])) and f[0].tolist() == [0.0, 1.0]
-    assert np.allclose(np.linalg.norm(moead.dtlz2_front(10), axis=1), 1.0)
+def test_simplex_lattice():
     for M, H, count in ((2, 99, 100), (3, 12, 91)):
         W = algorithms.simplex_lattice(M, H)
         assert W.shape == (count, M) and np.allclose(W.sum(axis=1), 1.0)
         assert len(np.unique(W, axis=0)) == count
-    X = np.random.default_rng(0).random((50, 30))
-    X[:, 1:] = 0.0                           # g = 1: on the front
-    F = moead.zdt1(X)
-    assert np.allclose(F[:, 1], 1.0 - np.sqrt(F[:, 0]))
-    X = np.random.default_rng(0).random((50, 12))
-    X[:, 2:] = 0.5
-    assert np.allclose(np.linalg.norm(moead.dtlz2(X), axis=1), 1.0)
-
-
-def test_ctp1_front_lies_on_the_feasible_boundary():
-    front = moead.ctp1_front(50)
-    X = np.zeros((50, 5))
-    X[:, 0] = front[:, 0]                    # g = 1
-    F, CV = moead.ctp1(X)
-    assert np.allclose(F[:, 1], np.exp(-front[:, 0]))
-    # the front's f2 satisfies both constraints, and one of them (or g = 1) holds with equality
-    slack = front[:, 1:] - moead.CTP1_A * np.exp(-np.outer(front[:, 0], moead.CTP1_B))
-    assert (slack >= 0).all() and np.allclose(np.minimum(slack.min(axis=1),
-                                                         front[:, 1] - F[:, 1]), 0.0)
-    assert (CV[front[:, 0] > 0.5].max(axis=1) > 0).all()   # the unconstrained front is cut off
 
 
 @pytest.mark.parametrize("lb,ub", [(0.0, 1.0), (-5.0, 20.0)])
@@ -97,9 +75,10 @@ def test_variation_stays_in_bounds(lb, ub):
     P = lo + rng.random((200, 30)) * (hi - lo)
     P[:10] = lb
     P[10:20] = ub
-    child = algorithms._polynomial_mutation(algorithms._sbx(P, P[::-1], rng, lo, hi), rng, lo, hi)
-    assert child.shape == P.shape and child.min() >= lb and child.max() <= ub
-    assert np.unique(child).size > 100
+    for child in _shared._sbx(P, P[::-1], rng, lo, hi, 15.0):
+        child = _shared._polynomial_mutation(child, rng, lo, hi)
+        assert child.shape == P.shape and child.min() >= lb and child.max() <= ub
+        assert np.unique(child).size > 100
 
 
 SQUARE = np.array([[0.0, 0.0], [10.0, 0.0], [10.0, 10.0], [0.0, 10.0]])
@@ -124,13 +103,13 @@ def test_euc_2d_rounds_to_the_nearest_integer():
 @pytest.mark.parametrize("near", [None, 2])
 def test_two_opt_uncrosses(near):
     D = tsp.euc_2d(SQUARE)
-    lists = None if near is None else algorithms._neighbours(D, near)
-    assert algorithms.tour_length(D, algorithms._two_opt(D, [0, 2, 1, 3], lists)) == 40
+    lists = None if near is None else _permutation._neighbours(D, near)
+    assert algorithms.tour_length(D, _permutation._two_opt(D, [0, 2, 1, 3], lists)) == 40
     rng = np.random.default_rng(5)
     coords = rng.random((40, 2)) * 1000
     D = tsp.euc_2d(coords)
     tours = np.array([rng.permutation(40) for _ in range(6)])
-    better = algorithms._two_opt(D, tours, lists if near is None else algorithms._neighbours(D, 8))
+    better = _permutation._two_opt(D, tours, lists if near is None else _permutation._neighbours(D, 8))
     assert all(sorted(t) == list(range(40)) for t in better)
     assert (algorithms.tour_length(D, better) < algorithms.tour_length(D, tours)).all()
 
@@ -170,7 +149,7 @@ def test_embedding_keeps_plane_distances():
     ([[0, 1, 1, 1, 0, 1]], 3, [0.0, -7.0], [7.0, 0.0], [[2.0, -1.0]]),   # 2, then 6
 ])
 def test_gray_decode(chrom, bits, lb, ub, expected):
-    got = algorithms._gray_decode(np.array(chrom, dtype=np.int32), bits, np.array(lb),
+    got = _gray._gray_decode(np.array(chrom, dtype=np.int32), bits, np.array(lb),
                                   np.array(ub))
     assert np.allclose(got, expected, rtol=0, atol=1e-12)
 
@@ -183,7 +162,7 @@ def test_gray_decode_inverts_velkor():
     FieldD = np.vstack((np.full(n, bits), lb, ub, np.ones(n), np.zeros(n), np.ones(n),
                         np.ones(n), np.ones(n)))            # discrete: rounded, exact codes
     Chrom = evocore.velkor(X, FieldD)
-    assert np.allclose(algorithms._gray_decode(Chrom, bits, lb, ub), X, rtol=0, atol=1e-9)
+    assert np.allclose(_gray._gray_decode(Chrom, bits, lb, ub), X, rtol=0, atol=1e-9)
 
 
 def test_g04_at_the_best_known_point():
@@ -216,7 +195,7 @@ def test_read_tsplib():
 def test_double_bridge_keeps_the_cities():
     rng = np.random.default_rng(0)
     tour = rng.permutation(30)
-    kicked = algorithms._double_bridge(tour, rng)
+    kicked = _permutation._double_bridge(tour, rng)
     assert sorted(kicked) == list(range(30)) and not np.array_equal(kicked, tour)
 
 
@@ -248,9 +227,9 @@ def test_problem_names_and_banner():
     names = cli.problem_names("ZDT1, kroa100,Constrained,zdt1")
     assert names == ["zdt1", "kroA100", "g04"]
     args = cli.argparse.Namespace(seed=7, quick=False)
-    assert cli.banner(names + ["ctp1"], args) == (
+    assert cli.banner(names + ["ctp1", "tnk", "dtlz1"], args) == (
         "evocore 2.7.0, seed 7: MOEA/D on ZDT1 and CTP1; a permutation GA on kroA100; "
-        "a Gray-coded GA on G04").replace("2.7.0", evocore.__version__)
+        "a Gray-coded GA on G04; NSGA-II on TNK; NSGA-III on DTLZ1").replace("2.7.0", evocore.__version__)
 
 
 @pytest.mark.parametrize("args,status,line", [
@@ -269,7 +248,7 @@ def test_problem_names_and_banner():
 def test_mistakes_are_one_line_before_any_work(args, status, line, tmp_path, capsys, monkeypatch):
     (tmp_path / "file").write_text("")
     monkeypatch.setattr(cli, "pyplot", lambda: object())   # pictures asked for: --out is checked
-    for runner in ("run_moead", "run_tsp", "run_constrained", "run_child"):
+    for runner in ("run_moead", "run_nsga", "run_tsp", "run_constrained", "run_child"):
         monkeypatch.setattr(cli, runner, lambda *a: pytest.fail("work began"))
     monkeypatch.setattr(cli, "find_runner", lambda: tmp_path / "run.py")
     assert cli.main([a.format(tmp=tmp_path) for a in args]) == status

@@ -134,6 +134,16 @@ def test_the_examples_of_the_readme_and_the_algorithms_page_run(capsys):
     assert namespace["X"].shape == (50, 2) and (namespace["result"].CV <= 0).all()
 
 
+@pytest.mark.parametrize("page", sorted((CHECKOUT / "docs" / "algorithms").glob("*.md")),
+                         ids=lambda p: p.name)
+def test_the_examples_of_each_algorithms_page_run(page, capsys):
+    blocks = code_blocks(page.read_text(), "python")
+    assert blocks
+    for block in blocks:
+        exec(compile(block, page.name, "exec"), {})
+    assert capsys.readouterr().out
+
+
 @pytest.mark.skipif(importlib.util.find_spec("distributed") is None, reason="Dask is not installed")
 def test_the_readmes_dask_example_runs_as_a_script(tmp_path):
     # as a file, whose cluster's worker processes import it again

@@ -4,7 +4,7 @@
     python -m evocore bench [--out DIR] [ARGUMENTS OF bench/run.py ...]
 
 The algorithms are those of evocore.algorithms; the problems are the files beside this one
-(moead.py, tsp.py, constrained.py).  This file only runs them, reports progress, prints the
+(moead.py, nsga.py, tsp.py, constrained.py).  This file only runs them, reports progress, prints the
 results and draws the pictures.  A mistake in the arguments is one line on stderr and status 2;
 an output folder that cannot be written is one line and status 1, found before any work; Ctrl-C
 stops with one line and status 130.
@@ -21,18 +21,19 @@ from pathlib import Path
 import numpy as np
 
 import evocore
-from evocore.demo import constrained, moead, tsp
+from evocore.demo import constrained, moead, nsga, tsp
 
 PROG = "python -m evocore"
 GROUPS = {
     "moead": ("zdt1", "dtlz2", "ctp1"),
+    "nsga": ("osy", "tnk", "dtlz1"),
     "tsp": ("berlin52", "kroA100", "gr120"),
     "constrained": ("g04",),
 }
-PROBLEMS = (*moead.PROBLEMS, *tsp.INSTANCES, "g04")
-QUICK = ("zdt1", "dtlz2", "ctp1", "gr17", "berlin52", "g04")
+PROBLEMS = (*moead.PROBLEMS, *nsga.PROBLEMS, *tsp.INSTANCES, "g04")
+QUICK = ("zdt1", "dtlz2", "ctp1", "osy", "dtlz1", "gr17", "berlin52", "g04")
 GENERATIONS = {"moead": moead.GENERATIONS, "tsp": tsp.GENERATIONS, "g04": constrained.GENERATIONS}
-QUICK_GENERATIONS = {"moead": 20, "tsp": 5, "g04": 50}
+QUICK_GENERATIONS = {"moead": 20, "nsga": 20, "tsp": 5, "g04": 50}
 NO_PICTURES = "(pictures need matplotlib: pip install 'evocore[demo]', or '.[demo]' in a checkout)"
 SEED_LIMIT = 2 ** 32
 
@@ -151,17 +152,43 @@ def save(fig, picture, plt):
     return picture
 
 
-# ---- the three algorithms ------------------------------------------------------------------
+# ---- the algorithms --------------------------------------------------------------------------
+
+def front_picture(name, F, front, label, title, args, plt):
+    """The result's objective values over the true front: a plane for two objectives, a cube
+    for three."""
+    fig = plt.figure(figsize=(6, 5), layout="constrained")
+    if F.shape[1] == 2:
+        ax = fig.add_subplot()
+        ax.plot(front[:, 0], front[:, 1], ".", ms=1, color="0.6", label="true front")
+        ax.plot(F[:, 0], F[:, 1], "o", ms=4, color="C3", label=label)
+    else:
+        ax = fig.add_subplot(projection="3d")
+        ax.scatter(*front[::7].T, s=1, color="0.7", label="true front")
+        ax.scatter(*F.T, s=12, color="C3", label=label)
+        ax.set_zlabel("f3")
+        ax.view_init(30, 45)
+        ax.set_box_aspect(None, zoom=0.85)
+    ax.set_xlabel("f1")
+    ax.set_ylabel("f2")
+    ax.legend()
+    ax.set_title(title, fontsize=10)
+    return save(fig, args.out / f"{name}.png", plt)
+
+
+def progress_text(result):
+    return (f"{int(result.history['feasible'][-1])} feasible" if result.CV is not None
+            else f"{len(result.F)} solutions")
+
 
 def run_moead(name, args, plt):
     gens = (QUICK_GENERATIONS if args.quick else GENERATIONS)["moead"]
-    pbi = args.pbi or moead.PROBLEMS[name][4]
+    pbi = args.pbi or moead.PROBLEMS[name][2]
     t0 = time.perf_counter()
     with Progress(name, gens) as progress:
         result, front, quality = moead.run(
             name, seed=args.seed, pbi=pbi, generations=gens,
-            callback=lambda g, r: progress(g, f"{int(r.history['feasible'][-1])} feasible"
-                                           if r.CV is not None else f"{len(r.F)} solutions"))
+            callback=lambda g, r: progress(g, progress_text(r)))
     seconds = time.perf_counter() - t0
     F = result.F
     method = "PBI (quelan)" if pbi else "Tchebycheff (druvik)"
@@ -173,24 +200,31 @@ def run_moead(name, args, plt):
           f"({seconds:.2f} s)")
     picture = None
     if plt is not None:
-        fig = plt.figure(figsize=(6, 5), layout="constrained")
-        if F.shape[1] == 2:
-            ax = fig.add_subplot()
-            ax.plot(front[:, 0], front[:, 1], "-", color="0.6", label="true front")
-            ax.plot(F[:, 0], F[:, 1], "o", ms=4, color="C3", label="MOEA/D")
-        else:
-            ax = fig.add_subplot(projection="3d")
-            ax.scatter(*front[::7].T, s=1, color="0.7", label="true front")
-            ax.scatter(*F.T, s=12, color="C3", label="MOEA/D")
-            ax.set_zlabel("f3")
-            ax.view_init(30, 45)
-            ax.set_box_aspect(None, zoom=0.85)
-        ax.set_xlabel("f1")
-        ax.set_ylabel("f2")
-        ax.legend()
-        ax.set_title(f"{name.upper()}: MOEA/D, {method}{constraints}\nIGD {quality:.4f}, "
-                     f"{plural(gens, 'generation')}, seed {args.seed}", fontsize=10)
-        picture = save(fig, args.out / f"{name}.png", plt)
+        picture = front_picture(name, F, front, "MOEA/D", f"{name.upper()}: MOEA/D, {method}"
+                                f"{constraints}\nIGD {quality:.4f}, {plural(gens, 'generation')}, "
+                                f"seed {args.seed}", args, plt)
+    return dict(problem=name, result=f"IGD {quality:.5f}", reference="true front",
+                seconds=seconds, picture=picture)
+
+
+def run_nsga(name, args, plt):
+    algorithm, problem, _ = nsga.PROBLEMS[name]
+    gens = QUICK_GENERATIONS["nsga"] if args.quick else nsga.GENERATIONS[name]
+    t0 = time.perf_counter()
+    with Progress(name, gens) as progress:
+        result, front, quality = nsga.run(name, seed=args.seed, generations=gens,
+                                          callback=lambda g, r: progress(g, progress_text(r)))
+    seconds = time.perf_counter() - t0
+    F = nsga.best(result)
+    constraints = "" if result.CV is None else f", {plural(result.CV.shape[1], 'constraint')}"
+    print(f"{name}: {algorithm}{constraints and constraints + ' by the feasibility rule'}, "
+          f"population {len(result.F)}, {plural(gens, 'generation')}: {len(F)} on the first "
+          f"front, IGD {quality:.5f} against the true front ({seconds:.2f} s)")
+    picture = None
+    if plt is not None:
+        picture = front_picture(name, F, front, f"{algorithm}, first front",
+                                f"{problem.name}: {algorithm}{constraints}\nIGD {quality:.4f}, "
+                                f"{plural(gens, 'generation')}, seed {args.seed}", args, plt)
     return dict(problem=name, result=f"IGD {quality:.5f}", reference="true front",
                 seconds=seconds, picture=picture)
 
@@ -281,12 +315,17 @@ def run_constrained(name, args, plt):
 
 
 def kind(name):
-    return "moead" if name in moead.PROBLEMS else "g04" if name == "g04" else "tsp"
+    if name in moead.PROBLEMS:
+        return "moead"
+    if name in nsga.PROBLEMS:
+        return nsga.PROBLEMS[name][0]
+    return "g04" if name == "g04" else "tsp"
 
 
 def banner(names, args):
     """What will run, in the order it runs."""
-    label = {"moead": "MOEA/D on", "tsp": "a permutation GA on", "g04": "a Gray-coded GA on"}
+    label = {"moead": "MOEA/D on", "NSGA-II": "NSGA-II on", "NSGA-III": "NSGA-III on",
+             "tsp": "a permutation GA on", "g04": "a Gray-coded GA on"}
     groups = {}
     for name in names:
         groups.setdefault(kind(name), []).append(name.upper() if kind(name) != "tsp" else name)
@@ -319,7 +358,8 @@ def demo(argv):
     if plt is not None:
         writable_folder(args.out)
     print(banner(names, args) + "\n", flush=True)
-    runner = {"moead": run_moead, "tsp": run_tsp, "g04": run_constrained}
+    runner = {"moead": run_moead, "NSGA-II": run_nsga, "NSGA-III": run_nsga, "tsp": run_tsp,
+              "g04": run_constrained}
     rows = [runner[kind(name)](name, args, plt) for name in names]
     print()
     width = max(len(r["problem"]) for r in rows)

@@ -1,0 +1,87 @@
+// Variation kernels: one pass over the rows, each entry read once and written once.
+#include "_variation.hpp"
+
+#include <cmath>
+#include <cstdint>
+
+namespace {
+
+// x ** k for k >= 1 by repeated squaring, in the order of evocore.algorithms._shared._power.
+double whole_power(double x, int k) {
+    double result = 0.0, base = x;
+    bool first = true;
+    for (;;) {
+        if (k & 1) {
+            result = first ? base : result * base;
+            first = false;
+        }
+        k >>= 1;
+        if (k == 0) return result;
+        base = base * base;
+    }
+}
+
+// SBX's spread factor for one side: q = gap / (gap + 2 * room), u its uniform number.
+double spread(double q, double u, int eta) {
+    const double ua = u * (2.0 - whole_power(q, eta + 1));
+    const double w = ua <= 1.0 ? ua : 1.0 / (2.0 - ua);
+    return std::pow(w, 1.0 / (eta + 1.0));
+}
+
+}  // namespace
+
+void _sbx(const double* P1, const double* P2, int n, int d, const double* lb, const double* ub,
+          const double* rand, int eta, double prob, double* C) {
+    using i64 = std::int64_t;
+    for (int i = 0; i < n; ++i) {
+        const double* r = rand + (i64)i * (3 * (i64)d + 1);
+        const bool pair = r[0] < prob;
+        const double* a = P1 + (i64)i * d;
+        const double* b = P2 + (i64)i * d;
+        double* c1 = C + (i64)i * d;
+        double* c2 = C + ((i64)n + i) * d;
+        for (int j = 0; j < d; ++j) {
+            const double p1 = a[j], p2 = b[j];
+            if (!(pair && r[1 + 3 * j] < 0.5 && std::fabs(p1 - p2) > 1e-14)) {
+                c1[j] = p1;
+                c2[j] = p2;
+                continue;
+            }
+            const double y1 = p1 < p2 ? p1 : p2, y2 = p1 < p2 ? p2 : p1;
+            const double lo = lb[j], hi = ub[j], gap = y2 - y1, u = r[2 + 3 * j];
+            double low = 0.5 * (y1 + y2 - spread(gap / (gap + 2.0 * (y1 - lo)), u, eta) * gap);
+            double high = 0.5 * (y1 + y2 + spread(gap / (gap + 2.0 * (hi - y2)), u, eta) * gap);
+            if (low < lo) low = lo;
+            if (high > hi) high = hi;
+            const bool swap = r[3 + 3 * j] < 0.5;
+            c1[j] = swap ? high : low;
+            c2[j] = swap ? low : high;
+        }
+    }
+}
+
+void _mutation(const double* X, int N, int d, const double* lb, const double* ub, const double* rand, int eta,
+               double* Y) {
+    using i64 = std::int64_t;
+    if (d <= 0) return;
+    const double rate = 1.0 / d, power = 1.0 / (eta + 1.0);
+    for (i64 e = 0; e < (i64)N * d; ++e) {
+        const double x = X[e];
+        const double* r = rand + 2 * e;
+        if (!(r[0] < rate)) {
+            Y[e] = x;
+            continue;
+        }
+        // below 1/2 a step down, scaled by the room below x; else a step up by the room above
+        const int j = (int)(e % d);
+        const double lo = lb[j], hi = ub[j], span = hi - lo, u = r[1];
+        const bool down = u < 0.5;
+        const double near = (x - lo) / span;
+        const double v = down ? u : 1.0 - u, room = down ? 1.0 - near : near;
+        const double q = std::pow(2.0 * v + (1.0 - 2.0 * v) * whole_power(room, eta + 1), power) - 1.0;
+        double y = x + (down ? q : -q) * span;
+        if (y < lo) y = lo;
+        if (y > hi) y = hi;
+        Y[e] = y;
+    }
+}

@@ -1,0 +1,271 @@
+"""MOEA/D: several objectives over a box by decomposition into one sub-problem per weight
+vector, with constraints by the feasibility rule."""
+
+from __future__ import annotations
+
+import math
+from collections.abc import Callable
+from typing import Any
+
+import numpy as np
+from numpy.typing import ArrayLike, NDArray
+
+from evocore import druvik, fendrik, ornavi, polvane, quelan
+
+from ._shared import (Array, Callback, Evaluation, Result, _Algorithm, _box, _count, _history,
+                      _initial, _objectives_of, _polynomial_mutation, _probability, _sbx,
+                      _working)
+
+
+# The most neighbours one child replaces.
+REPLACEMENTS = 2
+
+
+def simplex_lattice(M: int, H: int) -> Array:
+    """All weight vectors of M components k/H (k = 0 ... H) that add up to 1: C(H + M - 1, M - 1)
+    rows, for example 100 for M = 2, H = 99 and 91 for M = 3, H = 12."""
+    return _compositions(_count(M, "M", 1), _count(H, "H", 1)) / H
+
+
+def _compositions(M: int, H: int) -> NDArray[Any]:
+    if M == 1:
+        return np.array([[H]])
+    return np.vstack([np.column_stack((np.full(len(rest), k), rest))
+                      for k in range(H + 1) for rest in [_compositions(M - 1, H - k)]])
+
+
+def _lattice_near(M: int, n: int) -> Array:
+    """The simplex lattice of M components whose size is closest to n (the smaller on a tie)."""
+    H = 1
+    while math.comb(H + M - 1, M - 1) < n:
+        H += 1
+    if H > 1 and n - math.comb(H + M - 2, M - 1) <= math.comb(H + M - 1, M - 1) - n:
+        H -= 1
+    return simplex_lattice(M, H)
+
+
+class MOEAD(_Algorithm):
+    """MOEA/D as ask and tell: `moead`'s arguments less the problem, and ``n_obj``, the number
+    of objectives, which sizes the population when ``weights`` are not given.
+
+    Examples:
+        >>> opt = MOEAD([0, 0], [1, 1], n_obj=2, n_weights=10, generations=5, seed=1)
+        >>> while not opt.done:
+        ...     X = opt.ask()
+        ...     opt.tell(np.column_stack((X[:, 0], 1 - X[:, 0] + X[:, 1])))
+        >>> opt.result().F.shape
+        (10, 2)
+    """
+
+    _name = "moead"
+
+    def __init__(self, lb: ArrayLike, ub: ArrayLike, *, n_obj: int | None = None,
+                 n_weights: int | None = None, weights: ArrayLike | None = None,
+                 generations: int = 300, pbi: bool = False, T: int | None = None,
+                 delta: float = 0.9, seed: int | None = None,
+                 callback: Callback | None = None) -> None:
+        self.lb, self.ub = _box(lb, ub)
+        self.delta = _probability(delta, "delta")
+        if weights is not None and n_weights is not None:
+            raise ValueError("give n_weights or weights, not both")
+        if weights is None:
+            if n_obj is None:
+                raise ValueError("give n_obj, the number of objectives, or the weights")
+            M = _count(n_obj, "n_obj", 1)
+            if M >= 2:
+                W0 = _lattice_near(M, 100 if n_weights is None else
+                                   _count(n_weights, "n_weights", 1))
+        else:
+            W0 = np.array(weights, dtype=float)
+            if W0.ndim != 2 or W0.size == 0 or not (W0 >= 0).all():
+                raise ValueError("weights must be a 2-D array of non-negative weight vectors, "
+                                 "one per row")
+            M = W0.shape[1]
+            if n_obj is not None and _count(n_obj, "n_obj", 1) != M:
+                raise ValueError(f"n_obj = {n_obj} differs from the {M} columns of the weights")
+        if M < 2:
+            raise ValueError("moead needs two objectives or more: it decomposes them into "
+                             "weighted sub-problems (gray_ga minimises one objective)")
+        super().__init__(generations, seed, callback)
+        N = len(W0)
+        self.T = min(15, N) if T is None else _count(T, "T", 1)
+        if self.T > N:
+            raise ValueError(f"T = {self.T} is larger than the number of weight vectors ({N}): "
+                             f"choose T <= {N}")
+        self.weights = W0
+        self.pbi = bool(pbi)
+        self._columns = M
+        self._W = np.maximum(W0, 1e-6)   # a zero weight would ignore its objective altogether
+        self._B = np.argsort(polvane(W0, W0), axis=1, kind="stable")[:, :self.T]
+        self._Wnb = self._W[self._B]                # each sub-problem's neighbours' weights
+        self._pairW = np.concatenate((self._Wnb, self._Wnb), axis=1)
+        self._X: Array | None = None
+        self._F = self._work = np.empty(0)
+        self._clean = True      # no value so far needed standing in for: _work is _F itself
+        self._CV: Array | None = None
+        self._cv: Array | None = None
+        self._bad = np.zeros(0, bool)
+        self._z = self._z_all = np.empty(0)
+        self._z_ok: Array | None = None
+        self._history: dict[str, list[Any]] = {"ideal": [], "feasible": []}
+
+    def _breed(self) -> Array:
+        N, T = len(self._W), self.T
+        if self._X is None:
+            return _initial(self._rng, N, self.lb, self.ub)
+        rng = self._rng
+        local = rng.random(N) < self.delta
+        mates = np.where(local[:, None], self._B[np.arange(N)[:, None], rng.integers(T, size=(N, 2))],
+                         rng.integers(N, size=(N, 2)))
+        X = self._X
+        child = _sbx(X[mates[:, 0]], X[mates[:, 1]], rng, self.lb, self.ub, 20.0)[0]
+        return _polynomial_mutation(child, rng, self.lb, self.ub, 20.0)
+
+    def _take(self, Y: Array, FY: Array, CVY: Array | None, bad: NDArray[np.bool_]) -> None:
+        # the values the comparisons use: a row holding NaN loses by `bad`, not by its values
+        work = _working(FY, bad)
+        cv = None
+        if CVY is not None:
+            cv = CVY.copy()
+            cv[bad] = 0.0
+        # the ideal point: of the feasible candidates evaluated, or of all while there is none
+        ok = ~bad if cv is None else ~bad & (fendrik(cv)[:, 0] == 0)
+        first = self._X is None
+        self._z_all = ornavi(work) if first else ornavi(work, old_idealPoint=self._z_all)
+        if ok.any():
+            self._z_ok = ornavi(work[ok]) if self._z_ok is None else \
+                ornavi(work[ok], old_idealPoint=self._z_ok)
+        self._z = self._z_all if self._z_ok is None else self._z_ok
+        if first:
+            self._X, self._F, self._CV = Y, FY, CVY
+            self._work, self._cv, self._bad = work, cv, bad
+            self._clean = work is FY
+        else:
+            if self._clean and work is not FY:       # the first values that need standing in for
+                self._work, self._clean = self._F.copy(), False
+            self._replace(Y, FY, CVY, work, cv, bad)
+        self._history["ideal"].append(self._z)
+        feasible = ~self._bad
+        if self._cv is not None:
+            feasible &= fendrik(self._cv)[:, 0] == 0
+        self._history["feasible"].append(int(feasible.sum()))
+
+    def _replace(self, Y: Array, FY: Array, CVY: Array | None, work: Array, cv: Array | None,
+                 bad: NDArray[np.bool_]) -> None:
+        """Each child, in random order, replaces neighbours whose sub-problems it serves at least
+        as well: two of them at the most, chosen at random, so that no child fills a whole
+        neighbourhood with copies of itself."""
+        X, F, Wnb, B, z = self._X, self._F, self._Wnb, self._B, self._z
+        assert X is not None
+        CV, cvw, clean = self._CV, self._cv, self._clean
+        T, M = self.T, work.shape[1]
+        aggregate = quelan if self.pbi else druvik
+        if cvw is not None:                         # the rows the constrained comparison stacks
+            pairF, pairCV = np.empty((2 * T, M)), np.empty((2 * T, cvw.shape[1]))
+        for i in self._rng.permutation(len(B)):
+            nb = B[i]
+            if not clean and bad[i]:                   # a child holding NaN wins nowhere ...
+                better = self._bad[nb]                 # ... but against a neighbour as bad
+            elif cv is None or cvw is None:
+                # one child against T weight vectors, and the T neighbours against their own
+                better = (aggregate(work[i:i + 1], Wnb[i], z)[:, 0]
+                          <= aggregate(self._work[nb], Wnb[i], z)[:, 0])
+                if not clean:
+                    better |= self._bad[nb]
+            else:
+                # child (T times) and neighbours in one matrix, so that the feasibility rule
+                # penalises both from the same column maxima; a neighbour holding NaN is
+                # stood in for by the child, which replaces it whatever the comparison says
+                pairF[:T], pairF[T:] = work[i], self._work[nb]
+                pairCV[:T], pairCV[T:] = cv[i], cvw[nb]
+                if not clean:
+                    nbad = self._bad[nb]
+                    pairF[T:][nbad], pairCV[T:][nbad] = work[i], cv[i]
+                # below every row, so that the penalised rows keep the order of their
+                # violations even when infeasible values lie below the feasible ideal point
+                below = np.minimum(z, pairF.min(axis=0))
+                both = aggregate(pairF, self._pairW[i], below, pairCV)[:, 0]
+                better = both[:T] <= both[T:]
+                if not clean:
+                    better |= nbad
+            won = nb[better]
+            if len(won) > REPLACEMENTS:
+                won = won[self._rng.permutation(len(won))[:REPLACEMENTS]]
+            X[won], F[won] = Y[i], FY[i]
+            if not clean:
+                self._work[won], self._bad[won] = work[i], bad[i]
+            if CV is not None and CVY is not None and cv is not None and cvw is not None:
+                CV[won], cvw[won] = CVY[i], cv[i]
+
+    def _result(self) -> Result:
+        assert self._X is not None
+        return Result(self._X.copy(), self._F.copy(), None if self._CV is None else self._CV.copy(),
+                      _history(self._history), self.generation)
+
+
+def moead(problem: Callable[[Array], Evaluation], lb: ArrayLike, ub: ArrayLike, *,
+          n_weights: int | None = None, weights: ArrayLike | None = None,
+          generations: int = 300, pbi: bool = False, T: int | None = None, delta: float = 0.9,
+          seed: int | None = None, callback: Callback | None = None) -> Result:
+    """Minimise several objectives over a box by MOEA/D (decomposition into one sub-problem per
+    weight vector), with constraints handled by the feasibility rule.
+
+    Args:
+        problem: ``problem(X)`` takes an (N, n_var) ``float64`` array, one candidate per row, and
+            returns F, an (N, M) array of objective values (all minimised, M >= 2), or a pair
+            ``(F, CV)`` with CV an (N, k) array of constraint violations (positive entries
+            violated).
+        lb: lower bounds of the n_var variables (any finite box; a number stands for every
+            variable).
+        ub: upper bounds, each above its lower bound.
+        n_weights: about how many weight vectors (the population size): the simplex lattice
+            whose size is closest to it for M objectives (100 gives 100 for M = 2, 105 for
+            M = 3).  Default 100.  Without ``weights``, ``problem`` is called once more, on the
+            centre of the box, to learn M.
+        weights: the weight vectors themselves, one per row (M columns, non-negative); instead
+            of ``n_weights``.
+        generations: how many populations are evaluated: the first one, then one child per
+            weight vector each further generation.
+        pbi: aggregate by penalty-based boundary intersection (``quelan``, Theta 5) instead of
+            Tchebycheff (``druvik``).
+        T: neighbourhood size, at most the number of weight vectors; default 15, or all of them
+            when there are fewer.
+        delta: the probability of mating within the neighbourhood (else in the whole population).
+        seed: makes the run reproducible (0 to 2**32 - 1); NumPy's global generator is neither
+            used nor touched.  ``None``: fresh randomness.
+        callback: ``callback(generation, result)`` after every generation; return ``True`` to
+            stop.
+
+    Returns:
+        A ``Result``: X, F, CV of the final population (one individual per weight vector)
+            and its history (``"ideal"``, ``"feasible"``).
+
+    Raises:
+        ValueError: bounds, weights, T, counts, probabilities or seed that cannot be used, a
+            problem with one objective, a problem whose result has the wrong shape, or a run in
+            which every evaluation held NaN.
+
+    Each child replaces at most two of the neighbours whose sub-problems it serves at least as
+    well (chosen at random), which keeps the population diverse.  The ideal point is taken over
+    the feasible solutions evaluated (over all of them while none is feasible), so that the
+    weight vectors spread along the feasible front; a comparison that involves infeasible
+    candidates measures from a point below all of its rows, so that the Tchebycheff aggregation
+    keeps the feasibility rule's order (PBI is not monotone, so with ``pbi=True`` that order is
+    not guaranteed).  A candidate whose objective values or violations hold NaN replaces no
+    candidate without NaN; ±inf objective values compare as numbers.
+
+    Examples:
+        >>> def constr(X):                  # f1 = x1, f2 = (1 + x2) / x1, two constraints
+        ...     x1, x2 = X[:, 0], X[:, 1]
+        ...     CV = np.column_stack((6 - x2 - 9 * x1, 1 + x2 - 9 * x1))  # 9x1 + x2 >= 6, 9x1 - x2 >= 1
+        ...     return np.column_stack((x1, (1 + x2) / x1)), CV
+        >>> res = moead(constr, [0.1, 0], [1, 5], n_weights=30, generations=100, seed=1)
+        >>> res.F.shape, bool((res.CV <= 0).all())
+        ((30, 2), True)
+    """
+    n_obj = None
+    if weights is None:
+        n_obj = _objectives_of(problem, *_box(lb, ub))
+    return MOEAD(lb, ub, n_obj=n_obj, n_weights=n_weights, weights=weights,
+                 generations=generations, pbi=pbi, T=T, delta=delta, seed=seed,
+                 callback=callback)._run(problem)
