@@ -37,4 +37,11 @@ __attribute__((visibility("hidden"))) int __wrap_pthread_detach(pthread_t thread
     return evo_pthread_detach(thread);
 }
 
+// Since 2.29 pow has a version of its own (the same computation, without the old error
+// handling); the original version, which later C libraries keep, computes the same bits.
+double evo_pow(double, double);
+__asm__(".symver evo_pow, pow@" EVOCORE_GLIBC_BASE);
+
+__attribute__((visibility("hidden"))) double __wrap_pow(double x, double y) { return evo_pow(x, y); }
+
 }  // extern "C"
