@@ -1,7 +1,6 @@
 // The entry steps of tamsen, shared by its module and by the row-block entry of evocore.dask:
 // the checks of Nind and FieldDR in their order, the rows of FieldDR, the kernel call and the
-// result's element type.  The including module's messages hold Parallel, Nind and FieldDR at
-// indices 0, 1 and 2.
+// result's element type.  Both modules' tables begin with tamsen's parameters and messages.
 #pragma once
 
 #include <functional>
@@ -11,15 +10,25 @@
 #include "../frame/convert.hpp"
 #include "../frame/values.hpp"
 
+#define EVOCORE_TAMSEN_PARAMS(ENTRY)            \
+    ENTRY(NIND, evo::required("Nind"))          \
+    ENTRY(FIELDDR, evo::required("FieldDR"))    \
+    ENTRY(PARALLEL, evo::optional_false("Parallel"))
+
+#define EVOCORE_TAMSEN_MESSAGES(ENTRY)                                                                    \
+    ENTRY(M_PARALLEL, EVOCORE_SWITCH_MESSAGE("tamsen", "Parallel"))                                      \
+    ENTRY(M_NIND, "error in tamsen: Nind must be an integer > 0. (种群规模Nind必须为一个大于0的整数。)") \
+    ENTRY(M_FIELDDR, "error in tamsen: FieldDR must be a matrix with 3 rows. (译码矩阵FieldDR必须是3行的Numpy ndarray类型矩阵。)")
+
+// Where those messages are in the including module's list.
+#define EVOCORE_TAMSEN_GROUP \
+    tamsen_call::Messages { .Parallel = M_PARALLEL, .Nind = M_NIND, .FieldDR = M_FIELDDR }
+
 namespace tamsen_call {
 
-enum Message { M_PARALLEL, M_NIND, M_FIELDDR };
-
-// The texts of those three messages, first in the including module's table.
-#define EVOCORE_TAMSEN_MESSAGES                                                                        \
-    "error in tamsen: Parallel must be None, True or False. (传入参数Parallel必须是None,True或者False。)", \
-        "error in tamsen: Nind must be an integer > 0. (种群规模Nind必须为一个大于0的整数。)",            \
-        "error in tamsen: FieldDR must be a matrix with 3 rows. (译码矩阵FieldDR必须是3行的Numpy ndarray类型矩阵。)"
+struct Messages {
+    int Parallel, Nind, FieldDR;
+};
 
 // The built-ins tamsen looks up, in their order.
 inline const char* const kBuiltins[] = {"RuntimeError", "range",     "ValueError", "ImportError", "MemoryError",
@@ -40,12 +49,12 @@ struct Checked {
     int Parallel;
     evo::Ref shape[2];
 };
-inline Checked check(PyObject* Nind, PyObject* FieldDR, PyObject* Parallel) {
+inline Checked check(PyObject* Nind, PyObject* FieldDR, PyObject* Parallel, Messages m) {
     Checked c;
-    c.Parallel = evo::bool_switch(Parallel, M_PARALLEL);
+    c.Parallel = evo::bool_switch(Parallel, m.Parallel);
     evo::unpack(evo::getattr(FieldDR, evo::names.shape).get(), c.shape, 2);
-    if (!evo::is_int(Nind) || evo::less_equal(Nind, evo::constants.zero)) evo::fail(M_NIND);
-    if (evo::not_equal(c.shape[0].get(), g_three)) evo::fail(M_FIELDDR);
+    if (!evo::is_int(Nind) || evo::less_equal(Nind, evo::constants.zero)) evo::fail(m.Nind);
+    if (evo::not_equal(c.shape[0].get(), g_three)) evo::fail(m.FieldDR);
     return c;
 }
 

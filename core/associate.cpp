@@ -40,16 +40,17 @@ Core version: 2.7
 
 )doc";
 
-enum Param { OBJV, REFPOINTS };
-const evo::Param kParams[] = {evo::required("ObjV"), evo::required("refpoints")};
+#define PARAMS(ENTRY) \
+    ENTRY(OBJV, evo::required("ObjV")) \
+    ENTRY(REFPOINTS, evo::required("refpoints"))
+EVOCORE_PARAMS(PARAMS);
 
-enum Message { M_OBJV, M_REFPOINTS, M_LENGTH };
-const char* const kMessages[] = {
-    "error in associate: ObjV must be a 2-D Numpy ndarray.",
-    "error in associate: refpoints must be a 2-D Numpy ndarray with at least one row and one column per column of "
-    "ObjV.",
-    "error in associate: every row of refpoints must have a positive finite length.",
-};
+#define MESSAGES(ENTRY) \
+    ENTRY(M_OBJV, "error in associate: ObjV must be a 2-D Numpy ndarray.") \
+    ENTRY(M_REFPOINTS, "error in associate: refpoints must be a 2-D Numpy ndarray with at least one row and one column per column of " \
+      "ObjV.") \
+    ENTRY(M_LENGTH, "error in associate: every row of refpoints must have a positive finite length.")
+EVOCORE_MESSAGES(MESSAGES);
 
 const char* const kBuiltins[] = {"RuntimeError"};
 

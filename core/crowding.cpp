@@ -38,14 +38,15 @@ Core version: 2.7
 
 )doc";
 
-enum Param { OBJV, LEVELS };
-const evo::Param kParams[] = {evo::required("ObjV"), evo::required("levels")};
+#define PARAMS(ENTRY) \
+    ENTRY(OBJV, evo::required("ObjV")) \
+    ENTRY(LEVELS, evo::required("levels"))
+EVOCORE_PARAMS(PARAMS);
 
-enum Message { M_OBJV, M_LEVELS };
-const char* const kMessages[] = {
-    "error in crowding: ObjV must be a 2-D Numpy ndarray.",
-    "error in crowding: levels must be a 1-D Numpy ndarray with one entry per row of ObjV.",
-};
+#define MESSAGES(ENTRY) \
+    ENTRY(M_OBJV, "error in crowding: ObjV must be a 2-D Numpy ndarray.") \
+    ENTRY(M_LEVELS, "error in crowding: levels must be a 1-D Numpy ndarray with one entry per row of ObjV.")
+EVOCORE_MESSAGES(MESSAGES);
 
 const char* const kBuiltins[] = {"RuntimeError"};
 

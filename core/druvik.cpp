@@ -1,5 +1,5 @@
 // druvik: weighted Chebyshev aggregation of an objective matrix (MOEA/D).
-#include "../frame/objective.hpp"
+#include "_aggregation.hpp"
 #include "_moead_doc.hpp"
 #include "_druvik.hpp"
 
@@ -28,37 +28,27 @@ druvik : function - 切比雪夫法多目标聚合函数(Chebyshev approach)
 
 )doc";
 
-enum Param { OBJV, WEIGHTS, IDEALPOINT, CV, MAXORMINS, PARALLEL };
-const evo::Param kParams[] = {
-    evo::required("ObjV"), evo::required("weights"), evo::optional("idealPoint"),
-    evo::optional("CV"),   evo::optional("maxormins"), evo::optional_false("Parallel"),
-};
+#define PARAMS(ENTRY)                 \
+    EVOCORE_AGGREGATION_PARAMS(ENTRY) \
+    ENTRY(PARALLEL, evo::optional_false("Parallel"))
+EVOCORE_PARAMS(PARAMS);
 
-enum Message { M_PARALLEL, M_OBJV, M_WEIGHTS, M_DISAGREE, M_MAXORMINS, M_CV, M_IDEALPOINT, M_IDEALPOINT_LEN };
-const char* const kMessages[] = {
-    "error in druvik: Parallel must be None, True or False. (传入参数Parallel必须是None,True或者False。)",
-    "error in druvik: ObjV must be a Numpy ndarray. (ObjV必须是numpy的array类型矩阵。)",
-    "error in druvik: weights must be a Numpy ndarray. (weights必须是numpy的array类型矩阵。)",
-    "error in druvik: weights and ObjV disagree. (weights和ObjV不匹配，详见help()帮助文档。)",
-    "error in druvik: maxormins and ObjV disagree. (输入参数maxormins和ObjV不匹配，详见help()帮助文档。)",
-    "error in druvik: CV and ObjV disagree. (违反约束程度矩阵的行数必须和目标函数值矩阵的行数相同。)",
-    "error in druvik: idealPoint must be a 1-D Numpy ndarray. (输入参数idealPoint必须是一个numpy ndarray类型的一维数组。)",
-    "error in druvik: The length of idealPoint must be equal to the column number of ObjV. "
-    "(输入参数idealPoint的长度必须等于ObjV的列数。)",
-};
+#define MESSAGES(ENTRY) \
+    ENTRY(M_PARALLEL, EVOCORE_SWITCH_MESSAGE("druvik", "Parallel")) \
+    EVOCORE_AGGREGATION_MESSAGES(ENTRY, "druvik")
+EVOCORE_MESSAGES(MESSAGES);
 
 const char* const kBuiltins[] = {"RuntimeError", "ValueError", "range", "ImportError"};
 
 const int kLine = __LINE__ + 1;
 PyObject* druvik(evo::Args& a) {
     const int Parallel = evo::bool_switch(a[PARALLEL], M_PARALLEL);
-    evo::Aggregation in = evo::aggregation_inputs(
-        a, {M_OBJV, M_WEIGHTS, M_DISAGREE, M_MAXORMINS, M_CV, M_IDEALPOINT, M_IDEALPOINT_LEN});
+    moead::Aggregation in = moead::aggregation_inputs(a, EVOCORE_AGGREGATION_GROUP);
     if (in.ideal) return in.ideal.release();
 
     evo::Array CombinObjV = evo::Array::empty({in.rows(), 1}, evo::Elem::f64);
     auto kernel = in.one_row() ? _druvik_1D : _druvik;
-    const evo::AggregationData d = in.data(CombinObjV);
+    const moead::AggregationData d = in.data(CombinObjV);
     evo::unlocked(d.work, [&] { kernel(d.ObjV, d.rows, d.Lind, d.weights, d.idealPoint, d.out, Parallel); });
     return CombinObjV.release();
 }

@@ -44,27 +44,25 @@ Core version: 2.7
 
 )doc";
 
-enum Param { CV, THRESHOLD, RETURN_COUNT, PARALLEL };
-const evo::Param kParams[] = {
-    evo::required("CV"),
-    evo::optional("Threshold"),
-    evo::optional_false("return_count"),
-    evo::optional_false("Parallel"),
-};
+#define PARAMS(ENTRY) \
+    ENTRY(CV, evo::required("CV")) \
+    ENTRY(THRESHOLD, evo::optional("Threshold")) \
+    ENTRY(RETURN_COUNT, evo::optional_false("return_count")) \
+    ENTRY(PARALLEL, evo::optional_false("Parallel"))
+EVOCORE_PARAMS(PARAMS);
 
-enum Message { M_PARALLEL, M_CV, M_THRESHOLD_TYPE, M_THRESHOLD_ELEMENT, M_THRESHOLD_DIM, M_THRESHOLD_LEN, M_RETURN_COUNT };
-const char* const kMessages[] = {
-    "error in fendrik: Parallel must be None, True or False. (传入参数Parallel必须是None,True或者False。)",
-    "error in fendrik: CV cannot be None. (传入参数CV必须不为None。)",
-    "error in fendrik: Type of Threshold error. (当传入参数Threshold的类型不合法，详见API文档。)",
-    "error in fendrik: The elementtype of Threshold must be int or float when Threshold is a Numpy ndarray. "
-    "(当传入参数Threshold是个Numpy ndarray一维数组时，其元素的类型必须是int或float。)",
-    "error in fendrik: The dimension of Threshold must be 1 when Threshold is a Numpy ndarray. "
-    "(当传入参数Threshold是个Numpy ndarray类型数组时，它必须是个一维数组。)",
-    "error in fendrik: The length of Threshold must be equal to the column number of CV. "
-    "(当传入参数Threshold是个Numpy ndarray类型一维数组时，它的长度必须等于CV的列数。)",
-    "error in fendrik: Type of return_count error. (当传入参数return_count的类型不合法，详见API文档。)",
-};
+#define MESSAGES(ENTRY) \
+    ENTRY(M_PARALLEL, EVOCORE_SWITCH_MESSAGE("fendrik", "Parallel")) \
+    ENTRY(M_CV, "error in fendrik: CV cannot be None. (传入参数CV必须不为None。)") \
+    ENTRY(M_THRESHOLD_TYPE, "error in fendrik: Type of Threshold error. (当传入参数Threshold的类型不合法，详见API文档。)") \
+    ENTRY(M_THRESHOLD_ELEMENT, "error in fendrik: The elementtype of Threshold must be int or float when Threshold is a Numpy ndarray. " \
+      "(当传入参数Threshold是个Numpy ndarray一维数组时，其元素的类型必须是int或float。)") \
+    ENTRY(M_THRESHOLD_DIM, "error in fendrik: The dimension of Threshold must be 1 when Threshold is a Numpy ndarray. " \
+      "(当传入参数Threshold是个Numpy ndarray类型数组时，它必须是个一维数组。)") \
+    ENTRY(M_THRESHOLD_LEN, "error in fendrik: The length of Threshold must be equal to the column number of CV. " \
+      "(当传入参数Threshold是个Numpy ndarray类型一维数组时，它的长度必须等于CV的列数。)") \
+    ENTRY(M_RETURN_COUNT, "error in fendrik: Type of return_count error. (当传入参数return_count的类型不合法，详见API文档。)")
+EVOCORE_MESSAGES(MESSAGES);
 
 const char* const kBuiltins[] = {"RuntimeError", "TypeError"};
 

@@ -23,21 +23,24 @@ namespace {
 
 const char* const kDoc = "The forms of the kernels that pick one by processor, and any of them run on arrays.";
 
-enum Param { KERNEL, FORM, A_, B_, PARALLEL };
-const evo::Param kParams[] = {evo::optional("kernel"), evo::optional("form"), evo::optional("A"),
-                              evo::optional("B"), evo::optional_false("Parallel")};
+#define PARAMS(ENTRY) \
+    ENTRY(KERNEL, evo::optional("kernel")) \
+    ENTRY(FORM, evo::optional("form")) \
+    ENTRY(A_, evo::optional("A")) \
+    ENTRY(B_, evo::optional("B")) \
+    ENTRY(PARALLEL, evo::optional_false("Parallel"))
+EVOCORE_PARAMS(PARAMS);
 
-enum Message { M_PARALLEL, M_KERNEL, M_FORM, M_COLUMNS, M_FIELDD, M_GENES, M_LENGTH };
-const char* const kMessages[] = {
-    "error in _forms: Parallel must be None, True or False.",
-    "error in _forms: kernel must be _polvane_eu, _polvane_eu_self, _polvane_ci, _polvane_ci_self, _velkor, "
-    "gene_range or _associate.",
-    "error in _forms: form must be one of the kernel's forms that this processor supports.",
-    "error in _forms: A and B must have the same number of columns.",
-    "error in _forms: FieldD must have 8 rows, one column per column of Phen and lengths 0 to 31.",
-    "error in _forms: gene_range needs a matrix with elements.",
-    "error in _forms: every row of B must have a positive finite length.",
-};
+#define MESSAGES(ENTRY) \
+    ENTRY(M_PARALLEL, "error in _forms: Parallel must be None, True or False.") \
+    ENTRY(M_KERNEL, "error in _forms: kernel must be _polvane_eu, _polvane_eu_self, _polvane_ci, _polvane_ci_self, _velkor, " \
+      "gene_range or _associate.") \
+    ENTRY(M_FORM, "error in _forms: form must be one of the kernel's forms that this processor supports.") \
+    ENTRY(M_COLUMNS, "error in _forms: A and B must have the same number of columns.") \
+    ENTRY(M_FIELDD, "error in _forms: FieldD must have 8 rows, one column per column of Phen and lengths 0 to 31.") \
+    ENTRY(M_GENES, "error in _forms: gene_range needs a matrix with elements.") \
+    ENTRY(M_LENGTH, "error in _forms: every row of B must have a positive finite length.")
+EVOCORE_MESSAGES(MESSAGES);
 
 const char* const kBuiltins[] = {"RuntimeError", "MemoryError"};
 

@@ -56,20 +56,21 @@ Core version: 2.7
 
 )doc";
 
-enum Param { OBJV, CV, MAXORMINS, NEEDNUM, PARALLEL };
-const evo::Param kParams[] = {
-    evo::required("ObjV"), evo::optional("CV"), evo::optional("maxormins"), evo::optional("needNum"),
-    evo::optional_false("Parallel"),
-};
+#define PARAMS(ENTRY) \
+    ENTRY(OBJV, evo::required("ObjV")) \
+    ENTRY(CV, evo::optional("CV")) \
+    ENTRY(MAXORMINS, evo::optional("maxormins")) \
+    ENTRY(NEEDNUM, evo::optional("needNum")) \
+    ENTRY(PARALLEL, evo::optional_false("Parallel"))
+EVOCORE_PARAMS(PARAMS);
 
-enum Message { M_PARALLEL, M_OBJV, M_MAXORMINS, M_CV, M_NEEDNUM };
-const char* const kMessages[] = {
-    "error in ndsort: Parallel must be None, True or False.",
-    "error in ndsort: ObjV must be a 2-D Numpy ndarray.",
-    "error in ndsort: maxormins must be a 1-D Numpy ndarray with one entry per column of ObjV.",
-    "error in ndsort: CV must be a 2-D Numpy ndarray with one row per row of ObjV.",
-    "error in ndsort: needNum must be None or an integer from 1 to the number of rows of ObjV.",
-};
+#define MESSAGES(ENTRY) \
+    ENTRY(M_PARALLEL, "error in ndsort: Parallel must be None, True or False.") \
+    ENTRY(M_OBJV, "error in ndsort: ObjV must be a 2-D Numpy ndarray.") \
+    ENTRY(M_MAXORMINS, "error in ndsort: maxormins must be a 1-D Numpy ndarray with one entry per column of ObjV.") \
+    ENTRY(M_CV, "error in ndsort: CV must be a 2-D Numpy ndarray with one row per row of ObjV.") \
+    ENTRY(M_NEEDNUM, "error in ndsort: needNum must be None or an integer from 1 to the number of rows of ObjV.")
+EVOCORE_MESSAGES(MESSAGES);
 
 const char* const kBuiltins[] = {"RuntimeError"};
 

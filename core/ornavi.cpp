@@ -43,23 +43,24 @@ ornavi : function - 生成多目标函数值空间中的理想点(Create ideal p
 
 )doc";
 
-enum Param { OBJV, CV, MAXORMINS, OLD_IDEALPOINT, REVERSE };
-const evo::Param kParams[] = {
-    evo::required("ObjV"),           evo::optional("CV"),           evo::optional("maxormins"),
-    evo::optional("old_idealPoint"), evo::optional_false("reverse"),
-};
+#define PARAMS(ENTRY) \
+    ENTRY(OBJV, evo::required("ObjV")) \
+    ENTRY(CV, evo::optional("CV")) \
+    ENTRY(MAXORMINS, evo::optional("maxormins")) \
+    ENTRY(OLD_IDEALPOINT, evo::optional("old_idealPoint")) \
+    ENTRY(REVERSE, evo::optional_false("reverse"))
+EVOCORE_PARAMS(PARAMS);
 
-enum Message { M_REVERSE, M_OBJV, M_MAXORMINS, M_CV, M_OLD, M_OLD_LEN };
-const char* const kMessages[] = {
-    "error in ornavi: reverse must be None, True or False. (传入参数reverse必须是None,True或者False。)",
-    "error in ornavi: ObjV must be a Numpy ndarray. (ObjV必须是numpy的array类型矩阵。)",
-    "error in ornavi: maxormins and ObjV disagree. (输入参数maxormins和ObjV不匹配，详见help()帮助文档。)",
-    "error in ornavi: CV and ObjV disagree. (违反约束程度矩阵的行数必须和目标函数值矩阵的行数相同。)",
-    "error in ornavi: old_idealPoint must be a 1-D Numpy ndarray. "
-    "(输入参数old_idealPoint必须是一个Numpy ndarray类型的一维数组。)",
-    "error in ornavi: The length of old_idealPoint must not be smaller than the column number of ObjV. "
-    "(输入参数old_idealPoint的长度不能小于ObjV的列数。)",
-};
+#define MESSAGES(ENTRY) \
+    ENTRY(M_REVERSE, EVOCORE_SWITCH_MESSAGE("ornavi", "reverse")) \
+    ENTRY(M_OBJV, "error in ornavi: ObjV must be a Numpy ndarray. (ObjV必须是numpy的array类型矩阵。)") \
+    ENTRY(M_MAXORMINS, "error in ornavi: maxormins and ObjV disagree. (输入参数maxormins和ObjV不匹配，详见help()帮助文档。)") \
+    ENTRY(M_CV, "error in ornavi: CV and ObjV disagree. (违反约束程度矩阵的行数必须和目标函数值矩阵的行数相同。)") \
+    ENTRY(M_OLD, "error in ornavi: old_idealPoint must be a 1-D Numpy ndarray. " \
+      "(输入参数old_idealPoint必须是一个Numpy ndarray类型的一维数组。)") \
+    ENTRY(M_OLD_LEN, "error in ornavi: The length of old_idealPoint must not be smaller than the column number of ObjV. " \
+      "(输入参数old_idealPoint的长度不能小于ObjV的列数。)")
+EVOCORE_MESSAGES(MESSAGES);
 
 const char* const kBuiltins[] = {"RuntimeError", "ValueError", "range", "ImportError"};
 
@@ -69,7 +70,7 @@ PyObject* ornavi(evo::Args& a) {
     evo::require_ndarray(a[OBJV], 2, M_OBJV);
     evo::Array work = evo::Array::coerce(a[OBJV], evo::Elem::f64, 2);
     const Py_ssize_t N = work.dim(0), M = work.dim(1);
-    evo::working_matrix(work, N, M, a[MAXORMINS], a[CV], {M_MAXORMINS, M_CV});
+    evo::working_matrix(work, N, M, a[MAXORMINS], a[CV], {.maxormins = M_MAXORMINS, .CV = M_CV});
     if (a.is_none(OLD_IDEALPOINT)) return evo::ideal_point(work, N, M, reverse).release();
 
     PyObject* old = a[OLD_IDEALPOINT];

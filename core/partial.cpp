@@ -26,16 +26,19 @@ namespace {
 
 const char* const kDoc = "The block-wise steps of the operators for evocore.dask: _partial(step, X, ...).";
 
-enum Param { STEP, X, A, B, C };
-const evo::Param kParams[] = {evo::required("step"), evo::required("X"), evo::optional("a"), evo::optional("b"),
-                              evo::optional("c")};
+#define PARAMS(ENTRY) \
+    ENTRY(STEP, evo::required("step")) \
+    ENTRY(X, evo::required("X")) \
+    ENTRY(A, evo::optional("a")) \
+    ENTRY(B, evo::optional("b")) \
+    ENTRY(C, evo::optional("c"))
+EVOCORE_PARAMS(PARAMS);
 
-enum Message { M_STEP, M_X, M_SWITCH };
-const char* const kMessages[] = {
-    "error in _partial: step must be 'maxima', 'working', 'ideal', 'column', 'equal', 'extreme' or 'fitness'.",
-    "error in _partial: X must be a 2-D Numpy ndarray.",
-    "error in _partial: a must be None, True or False.",
-};
+#define MESSAGES(ENTRY) \
+    ENTRY(M_STEP, "error in _partial: step must be 'maxima', 'working', 'ideal', 'column', 'equal', 'extreme' or 'fitness'.") \
+    ENTRY(M_X, "error in _partial: X must be a 2-D Numpy ndarray.") \
+    ENTRY(M_SWITCH, "error in _partial: a must be None, True or False.")
+EVOCORE_MESSAGES(MESSAGES);
 
 const char* const kBuiltins[] = {"RuntimeError"};
 

@@ -35,21 +35,19 @@ const char* const kDoc = R"doc(
 
 )doc";
 
-enum Param { A_, B_, METRIC, PARALLEL };
-const evo::Param kParams[] = {
-    evo::required("A"),
-    evo::required("B"),
-    evo::optional_str("metric", "euclidean"),
-    evo::optional_false("Parallel"),
-};
+#define PARAMS(ENTRY) \
+    ENTRY(A_, evo::required("A")) \
+    ENTRY(B_, evo::required("B")) \
+    ENTRY(METRIC, evo::optional_str("metric", "euclidean")) \
+    ENTRY(PARALLEL, evo::optional_false("Parallel"))
+EVOCORE_PARAMS(PARAMS);
 
-enum Message { M_PARALLEL, M_COLUMNS, M_METRIC };
-const char* const kMessages[] = {
-    "error in polvane: Parallel must be None, True or False. (传入参数Parallel必须是None,True或者False。)",
-    "error in polvane: The column of A must be equal to that of B. (传入参数A和B的列数必须相等。)",
-    "error in polvane: The metric can only be euclidean, cityblock, cosine, or cosine_similarity. "
-    "(metric允许的取值为：euclidean, cityblock, cosine, or cosine_similarity。)",
-};
+#define MESSAGES(ENTRY) \
+    ENTRY(M_PARALLEL, EVOCORE_SWITCH_MESSAGE("polvane", "Parallel")) \
+    ENTRY(M_COLUMNS, "error in polvane: The column of A must be equal to that of B. (传入参数A和B的列数必须相等。)") \
+    ENTRY(M_METRIC, "error in polvane: The metric can only be euclidean, cityblock, cosine, or cosine_similarity. " \
+      "(metric允许的取值为：euclidean, cityblock, cosine, or cosine_similarity。)")
+EVOCORE_MESSAGES(MESSAGES);
 
 const char* const kBuiltins[] = {"RuntimeError"};
 

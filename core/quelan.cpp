@@ -1,5 +1,5 @@
 // quelan: penalty-based boundary intersection aggregation of an objective matrix (MOEA/D).
-#include "../frame/objective.hpp"
+#include "_aggregation.hpp"
 #include "_moead_doc.hpp"
 #include "_quelan.hpp"
 
@@ -31,30 +31,18 @@ quelan : function - 基于惩罚的边界交叉法多目标聚合函数(Penalty-
 
 )doc";
 
-enum Param { OBJV, WEIGHTS, IDEALPOINT, CV, MAXORMINS, THETA, PARALLEL };
-const evo::Param kParams[] = {
-    evo::required("ObjV"),      evo::required("weights"),   evo::optional("idealPoint"),
-    evo::optional("CV"),        evo::optional("maxormins"), evo::optional_int("Theta", 5),
-    evo::optional_false("Parallel"),
-};
+#define PARAMS(ENTRY)                 \
+    EVOCORE_AGGREGATION_PARAMS(ENTRY) \
+    ENTRY(THETA, evo::optional_int("Theta", 5)) \
+    ENTRY(PARALLEL, evo::optional_false("Parallel"))
+EVOCORE_PARAMS(PARAMS);
 
-enum Message {
-    M_PARALLEL, M_THETA_SCALAR, M_THETA_POSITIVE, M_OBJV, M_WEIGHTS, M_DISAGREE, M_MAXORMINS, M_CV,
-    M_IDEALPOINT, M_IDEALPOINT_LEN,
-};
-const char* const kMessages[] = {
-    "error in quelan: Parallel must be None, True or False. (传入参数Parallel必须是None,True或者False。)",
-    "error in quelan: Theta must be a scalar. (Theta必须是一个标量。)",
-    "error in quelan: Theta must be bigger than 0. (Theta必须是大于0。)",
-    "error in quelan: ObjV must be a Numpy ndarray. (ObjV必须是numpy的array类型矩阵。)",
-    "error in quelan: weights must be a Numpy ndarray. (weights必须是numpy的array类型矩阵。)",
-    "error in quelan: weights and ObjV disagree. (weights和ObjV不匹配，详见help()帮助文档。)",
-    "error in quelan: maxormins and ObjV disagree. (输入参数maxormins和ObjV不匹配，详见help()帮助文档。)",
-    "error in quelan: CV and ObjV disagree. (违反约束程度矩阵的行数必须和目标函数值矩阵的行数相同。)",
-    "error in quelan: idealPoint must be a 1-D Numpy ndarray. (输入参数idealPoint必须是一个numpy ndarray类型的一维数组。)",
-    "error in quelan: The length of idealPoint must be equal to the column number of ObjV. "
-    "(输入参数idealPoint的长度必须等于ObjV的列数。)",
-};
+#define MESSAGES(ENTRY) \
+    ENTRY(M_PARALLEL, EVOCORE_SWITCH_MESSAGE("quelan", "Parallel")) \
+    ENTRY(M_THETA_SCALAR, "error in quelan: Theta must be a scalar. (Theta必须是一个标量。)") \
+    ENTRY(M_THETA_POSITIVE, "error in quelan: Theta must be bigger than 0. (Theta必须是大于0。)") \
+    EVOCORE_AGGREGATION_MESSAGES(ENTRY, "quelan")
+EVOCORE_MESSAGES(MESSAGES);
 
 const char* const kBuiltins[] = {"RuntimeError", "ValueError", "range", "ImportError"};
 
@@ -79,13 +67,12 @@ const int kLine = __LINE__ + 1;
 PyObject* quelan(evo::Args& a) {
     const int Parallel = evo::bool_switch(a[PARALLEL], M_PARALLEL);
     const double Theta = theta_value(a[THETA]);
-    evo::Aggregation in = evo::aggregation_inputs(
-        a, {M_OBJV, M_WEIGHTS, M_DISAGREE, M_MAXORMINS, M_CV, M_IDEALPOINT, M_IDEALPOINT_LEN});
+    moead::Aggregation in = moead::aggregation_inputs(a, EVOCORE_AGGREGATION_GROUP);
     if (in.ideal) return in.ideal.release();
 
     evo::Array CombinObjV = evo::Array::empty({in.rows(), 1}, evo::Elem::f64);
     auto kernel = in.one_row() ? _quelan_1D : _quelan;
-    const evo::AggregationData d = in.data(CombinObjV);
+    const moead::AggregationData d = in.data(CombinObjV);
     evo::unlocked(d.work, [&] {
         kernel(d.ObjV, d.rows, d.Lind, (float)Theta, d.weights, d.idealPoint, d.out, Parallel);
     });

@@ -56,19 +56,20 @@ Core version: 2.7
 
 )doc";
 
-enum Param { OLDCHROM, XOVR, HALF_N, PARALLEL, PARAMS4 };
-const evo::Param kParams[] = {
-    evo::required("OldChrom"), evo::optional_float("XOVR", 0.7), evo::optional_false("Half_N"),
-    evo::optional_false("Parallel"), evo::optional("params4"),
-};
+#define PARAMS(ENTRY) \
+    ENTRY(OLDCHROM, evo::required("OldChrom")) \
+    ENTRY(XOVR, evo::optional_float("XOVR", 0.7)) \
+    ENTRY(HALF_N, evo::optional_false("Half_N")) \
+    ENTRY(PARALLEL, evo::optional_false("Parallel")) \
+    ENTRY(PARAMS4, evo::optional("params4"))
+EVOCORE_PARAMS(PARAMS);
 
-enum Message { M_PARALLEL, M_CHROMOSOME, M_HALF_N, M_XOVR };
-const char* const kMessages[] = {
-    "error in sarnet: Parallel must be None, True or False. (传入参数Parallel必须是None,True或者False。)",
-    "error in sarnet: Chromosome error. (染色体不满足排列编码规则。)",
-    "error in sarnet: Half_N error. (传入参数Half_N有误，详见API文档。)",
-    "error in sarnet: XOVR must be in [0,1]. (交叉概率XOVR必须在[0, 1]之间。)",
-};
+#define MESSAGES(ENTRY) \
+    ENTRY(M_PARALLEL, EVOCORE_SWITCH_MESSAGE("sarnet", "Parallel")) \
+    ENTRY(M_CHROMOSOME, "error in sarnet: Chromosome error. (染色体不满足排列编码规则。)") \
+    ENTRY(M_HALF_N, "error in sarnet: Half_N error. (传入参数Half_N有误，详见API文档。)") \
+    ENTRY(M_XOVR, "error in sarnet: XOVR must be in [0,1]. (交叉概率XOVR必须在[0, 1]之间。)")
+EVOCORE_MESSAGES(MESSAGES);
 
 const char* const kBuiltins[] = {"RuntimeError"};
 

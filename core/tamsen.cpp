@@ -30,17 +30,14 @@ Core version: 2.7
 
 )doc";
 
-enum Param { NIND, FIELDDR, PARALLEL };
-const evo::Param kParams[] = {evo::required("Nind"), evo::required("FieldDR"), evo::optional_false("Parallel")};
+EVOCORE_PARAMS(EVOCORE_TAMSEN_PARAMS);
+EVOCORE_MESSAGES(EVOCORE_TAMSEN_MESSAGES);
 
-using namespace tamsen_call;  // messages Parallel, Nind, FieldDR at 0, 1, 2
-const char* const kMessages[] = {
-    EVOCORE_TAMSEN_MESSAGES,
-};
+using namespace tamsen_call;
 
 const int kLine = __LINE__ + 1;
 PyObject* tamsen(evo::Args& a) {
-    const Checked c = check(a[NIND], a[FIELDDR], a[PARALLEL]);
+    const Checked c = check(a[NIND], a[FIELDDR], a[PARALLEL], EVOCORE_TAMSEN_GROUP);
     const int randDelta = evo::rand_delta(a);
     return population(a[NIND], a[FIELDDR], c, [&](double* Chrom, int Nind, int Lind, double* lbs, double* ubs,
                                                   const int* varTypes) {

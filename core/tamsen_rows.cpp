@@ -10,20 +10,22 @@ namespace {
 
 const char* const kDoc = "Rows row0 .. row0 + Nind - 1 of tamsen(..., Parallel=True) drawn with randDelta.";
 
-enum Param { NIND, FIELDDR, PARALLEL, RANDDELTA, ROW0 };
-const evo::Param kParams[] = {evo::required("Nind"), evo::required("FieldDR"), evo::optional_false("Parallel"),
-                              evo::optional("randDelta"), evo::optional_int("row0", 0)};
+#define PARAMS(ENTRY)                            \
+    EVOCORE_TAMSEN_PARAMS(ENTRY)                 \
+    ENTRY(RANDDELTA, evo::optional("randDelta")) \
+    ENTRY(ROW0, evo::optional_int("row0", 0))
+EVOCORE_PARAMS(PARAMS);
 
-using namespace tamsen_call;  // messages Parallel, Nind, FieldDR at 0, 1, 2
-constexpr int M_ROW0 = 3;
-const char* const kMessages[] = {
-    EVOCORE_TAMSEN_MESSAGES,
-    "error in _tamsen_rows: row0 must be an integer >= 0.",
-};
+#define MESSAGES(ENTRY)            \
+    EVOCORE_TAMSEN_MESSAGES(ENTRY) \
+    ENTRY(M_ROW0, "error in _tamsen_rows: row0 must be an integer >= 0.")
+EVOCORE_MESSAGES(MESSAGES);
+
+using namespace tamsen_call;
 
 const int kLine = __LINE__ + 1;
 PyObject* tamsen_rows(evo::Args& a) {
-    const Checked c = check(a[NIND], a[FIELDDR], a[PARALLEL]);
+    const Checked c = check(a[NIND], a[FIELDDR], a[PARALLEL], EVOCORE_TAMSEN_GROUP);
     if (a.is_none(RANDDELTA)) return evo::integer(evo::draw_rand_delta()).release();
 
     const int randDelta = evo::as_int(a[RANDDELTA]);

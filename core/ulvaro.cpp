@@ -42,23 +42,21 @@ Core version: 2.7
 
 )doc";
 
-enum Param { OBJV, CV, MAXORMINS, K };
-const evo::Param kParams[] = {
-    evo::required("ObjV"),
-    evo::optional("CV"),
-    evo::optional("maxormins"),
-    evo::optional_int("k", 1),
-};
+#define PARAMS(ENTRY) \
+    ENTRY(OBJV, evo::required("ObjV")) \
+    ENTRY(CV, evo::optional("CV")) \
+    ENTRY(MAXORMINS, evo::optional("maxormins")) \
+    ENTRY(K, evo::optional_int("k", 1))
+EVOCORE_PARAMS(PARAMS);
 
-enum Message { M_OBJV, M_MAXORMINS, M_K_SCALAR, M_K_POSITIVE, M_CV, M_CV_ROWS };
-const char* const kMessages[] = {
-    "error in ulvaro: ObjV must be an n*1 array.  (目标函数矩阵ObjV必须是n行1列的Numpy ndarray类型矩阵。)",
-    "error in ulvaro: maxormins and ObjV disagree. (输入参数maxormins和ObjV不匹配，详见help()帮助文档。)",
-    "error in ulvaro: k must be a sclar. (传入本函数的参数k必须为一个标量。)",
-    "error in ulvaro: The k must be more than 0. (传入本函数的参数k必须大于0。)",
-    "error in ulvaro: CV must be a 2-D Numpy ndarray. (违反约束程度矩阵必须是一个2维的Numpy ndarray类型矩阵。)",
-    "error in ulvaro: CV and ObjV disagree. (违反约束程度矩阵的行数必须和目标函数值矩阵的行数相同。)",
-};
+#define MESSAGES(ENTRY) \
+    ENTRY(M_OBJV, "error in ulvaro: ObjV must be an n*1 array.  (目标函数矩阵ObjV必须是n行1列的Numpy ndarray类型矩阵。)") \
+    ENTRY(M_MAXORMINS, "error in ulvaro: maxormins and ObjV disagree. (输入参数maxormins和ObjV不匹配，详见help()帮助文档。)") \
+    ENTRY(M_K_SCALAR, "error in ulvaro: k must be a sclar. (传入本函数的参数k必须为一个标量。)") \
+    ENTRY(M_K_POSITIVE, "error in ulvaro: The k must be more than 0. (传入本函数的参数k必须大于0。)") \
+    ENTRY(M_CV, "error in ulvaro: CV must be a 2-D Numpy ndarray. (违反约束程度矩阵必须是一个2维的Numpy ndarray类型矩阵。)") \
+    ENTRY(M_CV_ROWS, "error in ulvaro: CV and ObjV disagree. (违反约束程度矩阵的行数必须和目标函数值矩阵的行数相同。)")
+EVOCORE_MESSAGES(MESSAGES);
 
 const char* const kBuiltins[] = {"RuntimeError"};
 

@@ -12,21 +12,26 @@ namespace {
 
 const char* const kDoc = "The crossover and mutation of evocore.algorithms: _variation(step, X, Y, lb, ub, rand, eta, prob).";
 
-enum Param { STEP, X, Y, LB, UB, RAND, ETA, PROB };
-const evo::Param kParams[] = {evo::required("step"), evo::required("X"),    evo::required("Y"),
-                              evo::required("lb"),   evo::required("ub"),   evo::required("rand"),
-                              evo::required("eta"),  evo::optional_float("prob", 1.0)};
+#define PARAMS(ENTRY) \
+    ENTRY(STEP, evo::required("step")) \
+    ENTRY(X, evo::required("X")) \
+    ENTRY(Y, evo::required("Y")) \
+    ENTRY(LB, evo::required("lb")) \
+    ENTRY(UB, evo::required("ub")) \
+    ENTRY(RAND, evo::required("rand")) \
+    ENTRY(ETA, evo::required("eta")) \
+    ENTRY(PROB, evo::optional_float("prob", 1.0))
+EVOCORE_PARAMS(PARAMS);
 
-enum Message { M_STEP, M_X, M_Y, M_BOUNDS, M_RAND, M_ETA, M_PROB };
-const char* const kMessages[] = {
-    "error in _variation: step must be 'sbx' or 'mutation'.",
-    "error in _variation: X must be a 2-D Numpy ndarray.",
-    "error in _variation: Y must be a 2-D Numpy ndarray of X's shape (None for a mutation).",
-    "error in _variation: lb and ub must be 1-D Numpy ndarrays with one entry per column of X.",
-    "error in _variation: rand must be a 2-D Numpy ndarray of (rows, 3 * columns + 1) for sbx, (rows, 2 * columns) for a mutation.",
-    "error in _variation: eta must be a whole number from 0 to 1000.",
-    "error in _variation: prob must be a number.",
-};
+#define MESSAGES(ENTRY) \
+    ENTRY(M_STEP, "error in _variation: step must be 'sbx' or 'mutation'.") \
+    ENTRY(M_X, "error in _variation: X must be a 2-D Numpy ndarray.") \
+    ENTRY(M_Y, "error in _variation: Y must be a 2-D Numpy ndarray of X's shape (None for a mutation).") \
+    ENTRY(M_BOUNDS, "error in _variation: lb and ub must be 1-D Numpy ndarrays with one entry per column of X.") \
+    ENTRY(M_RAND, "error in _variation: rand must be a 2-D Numpy ndarray of (rows, 3 * columns + 1) for sbx, (rows, 2 * columns) for a mutation.") \
+    ENTRY(M_ETA, "error in _variation: eta must be a whole number from 0 to 1000.") \
+    ENTRY(M_PROB, "error in _variation: prob must be a number.")
+EVOCORE_MESSAGES(MESSAGES);
 
 const char* const kBuiltins[] = {"RuntimeError"};
 

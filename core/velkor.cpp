@@ -39,19 +39,21 @@ Core version: 2.7
 
 )doc";
 
-enum Param { PHEN, FIELDD, PARALLEL };
-const evo::Param kParams[] = {evo::required("Phen"), evo::required("FieldD"), evo::optional_false("Parallel")};
+#define PARAMS(ENTRY) \
+    ENTRY(PHEN, evo::required("Phen")) \
+    ENTRY(FIELDD, evo::required("FieldD")) \
+    ENTRY(PARALLEL, evo::optional_false("Parallel"))
+EVOCORE_PARAMS(PARAMS);
 
-enum Message { M_PARALLEL, M_ROWS, M_DISAGREE, M_LENGTH, M_NEGATIVE };
-const char* const kMessages[] = {
-    "error in velkor: Parallel must be None, True or False. (传入参数Parallel必须是None,True或者False。)",
-    "error in velkor: FieldD must have 8 rows. (FieldD必须有8行。)",
-    "error in velkor: FieldD and Phen disagree. (译码矩阵FieldD的列数必须等于种群表现型矩阵Phen的列数。)",
-    "error in velkor: The elements of the first row of FieldD should not be bigger than 31. "
-    "(FieldD的第一行的元素不能超过31。)",
-    "error in velkor: The elements of the first row of FieldD should not be negative. "
-    "(FieldD的第一行的元素不能为负数。)",
-};
+#define MESSAGES(ENTRY) \
+    ENTRY(M_PARALLEL, EVOCORE_SWITCH_MESSAGE("velkor", "Parallel")) \
+    ENTRY(M_ROWS, "error in velkor: FieldD must have 8 rows. (FieldD必须有8行。)") \
+    ENTRY(M_DISAGREE, "error in velkor: FieldD and Phen disagree. (译码矩阵FieldD的列数必须等于种群表现型矩阵Phen的列数。)") \
+    ENTRY(M_LENGTH, "error in velkor: The elements of the first row of FieldD should not be bigger than 31. " \
+      "(FieldD的第一行的元素不能超过31。)") \
+    ENTRY(M_NEGATIVE, "error in velkor: The elements of the first row of FieldD should not be negative. " \
+      "(FieldD的第一行的元素不能为负数。)")
+EVOCORE_MESSAGES(MESSAGES);
 
 const char* const kBuiltins[] = {"RuntimeError", "ValueError", "range", "ImportError", "MemoryError",
                                  "enumerate",    "TypeError",  "Ellipsis", "id",      "IndexError"};

@@ -253,6 +253,27 @@ inline constexpr Param optional_str(const char* name, const char* v) {
 
 inline constexpr int kMaxParams = 8;
 
+// A module's tables.  Its parameters and its messages are each written once, as a list of
+// ENTRY(NAME, value) items; EVOCORE_PARAMS and EVOCORE_MESSAGES make from the one list both the
+// enum of the names (the indices the body uses) and the array of the values, which so cannot drift:
+//
+//   #define PARAMS(ENTRY) ENTRY(OBJV, evo::required("ObjV")) ENTRY(PARALLEL, evo::optional_false("Parallel"))
+//   EVOCORE_PARAMS(PARAMS);
+//   #define MESSAGES(ENTRY) ENTRY(M_PARALLEL, EVOCORE_SWITCH_MESSAGE("druvik", "Parallel")) ...
+//   EVOCORE_MESSAGES(MESSAGES);
+#define EVOCORE_TABLE_NAME(name, value) name,
+#define EVOCORE_TABLE_VALUE(name, value) value,
+#define EVOCORE_PARAMS(LIST)            \
+    enum Param { LIST(EVOCORE_TABLE_NAME) }; \
+    const evo::Param kParams[] = {LIST(EVOCORE_TABLE_VALUE)}
+#define EVOCORE_MESSAGES(LIST)              \
+    enum Message { LIST(EVOCORE_TABLE_NAME) }; \
+    const char* const kMessages[] = {LIST(EVOCORE_TABLE_VALUE)}
+
+// The message of a boolean switch (`Parallel`, `reverse`) that is neither None nor a bool.
+#define EVOCORE_SWITCH_MESSAGE(module, param) \
+    "error in " module ": " param " must be None, True or False. (传入参数" param "必须是None,True或者False。)"
+
 // The bound arguments of one call, in declaration order.  The slots are borrowed: the caller's
 // arguments outlive the call, and the defaults are the module's.
 class Args {

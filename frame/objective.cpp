@@ -90,30 +90,5 @@ Ref ideal_point(const Array& work, Py_ssize_t Nind, Py_ssize_t Lind, bool maximu
     return Ref::steal(point.release());
 }
 
-Aggregation aggregation_inputs(const Args& a, const AggregationMessages& msg) {
-    Aggregation in;
-    require_ndarray(a[kObjV], 2, msg.ObjV);
-    in.ObjV = Array::coerce(a[kObjV], Elem::f64, 2);
-    in.Nind = in.ObjV.dim(0);
-    in.Lind = in.ObjV.dim(1);
-
-    PyObject* weights = a[kWeights];
-    require_ndarray(weights, 2, msg.weights);
-    const Shape shape(weights);
-    if (shape[1] != in.Lind) fail(msg.disagree);
-    if (shape[0] != in.Nind && in.Nind != 1) fail(msg.disagree);
-    in.weights = Array::coerce(weights, Elem::f64, 2);
-
-    working_matrix(in.ObjV, in.Nind, in.Lind, a[kMaxormins], a[kCV], {msg.maxormins, msg.CV});
-    if (a.is_none(kIdealPoint)) {
-        in.ideal = ideal_point(in.ObjV, in.Nind, in.Lind, false);
-        return in;
-    }
-    PyObject* idealPoint = a[kIdealPoint];
-    require_ndarray(idealPoint, 1, msg.idealPoint);
-    if (length(idealPoint) != in.Lind) fail(msg.idealPoint_length);
-    in.idealPoint = Array::coerce(idealPoint, Elem::f64, 1);
-    return in;
-}
 
 }  // namespace evo

@@ -1,5 +1,5 @@
 // Objective-matrix helpers: the kernels that prepare an objective matrix, and the argument
-// handling that the decomposition and ideal-point modules share around them.
+// handling that the modules reading an objective matrix share around them.
 #pragma once
 
 #include "array.hpp"
@@ -52,43 +52,5 @@ void working_matrix(Array& ObjV, Py_ssize_t Nind, Py_ssize_t Lind, PyObject* max
 // error) go through np.min / np.max.
 Ref ideal_point(const Array& work, Py_ssize_t Nind, Py_ssize_t Lind, bool maximum);
 
-// Parameters shared by the decomposition aggregations, in their declaration order.
-enum AggregationParam { kObjV, kWeights, kIdealPoint, kCV, kMaxormins };
-
-struct AggregationMessages {
-    int ObjV, weights, disagree, maxormins, CV, idealPoint, idealPoint_length;
-};
-
-// What an aggregation kernel is handed: the data, the counts and the result column.
-struct AggregationData {
-    const double *ObjV, *weights, *idealPoint;
-    double* out;
-    int rows, Lind;
-    std::int64_t work;  // element operations
-};
-
-// The checked and coerced inputs of an aggregation kernel, or the ideal point of the working
-// matrix when idealPoint is None (then `ideal` is set and nothing else is).
-struct Aggregation {
-    Ref ideal;
-    Array ObjV, weights, idealPoint;
-    Py_ssize_t Nind = 0, Lind = 0;
-
-    // One objective row is aggregated against every weight row; else row i against row i.
-    bool one_row() const { return Nind == 1; }
-    // Rows of the result: Nind, or the number of weight rows in the one-row case.
-    Py_ssize_t rows() const { return one_row() ? weights.dim(0) : Nind; }
-    const double* objectives() const { return ObjV.matrix(one_row() ? 1 : Nind, Lind); }
-    const double* weight_rows() const { return weights.matrix(rows(), Lind); }
-    const double* ideal_point() const { return idealPoint.vector(Lind); }
-    // The kernel's arguments, with the result column `out` (rows() x 1).
-    AggregationData data(Array& out) const {
-        const int n = to_int(rows()), L = to_int(Lind);
-        return {objectives(), weight_rows(), ideal_point(), out.out_matrix(rows(), 1), n, L, (std::int64_t)n * L};
-    }
-};
-
-// ObjV, weights, the working matrix from maxormins and CV, then idealPoint, in that order.
-Aggregation aggregation_inputs(const Args& a, const AggregationMessages& msg);
 
 }  // namespace evo
