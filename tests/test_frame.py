@@ -5,6 +5,7 @@ import builtins
 import concurrent.futures
 import gc
 import importlib
+import importlib.machinery
 import os
 import subprocess
 import sys
@@ -33,8 +34,14 @@ Z = A([1.0, 2.0])
 # ---- module and function attributes ------------------------------------------------------------
 
 
-MODULES = ["druvik", "quelan", "ornavi", "fendrik", "ulvaro", "velkor", "tamsen", "sarnet", "polvane", "ndsort",
-           "crowding", "associate", "build"]
+MODULES = evocore._MODULES
+
+
+def test_the_package_lists_every_compiled_module():
+    folder = os.path.dirname(evocore.core.__file__)
+    suffixes = tuple(importlib.machinery.EXTENSION_SUFFIXES)
+    built = {f.split(".")[0] for f in os.listdir(folder) if f.endswith(suffixes) and not f.startswith("lib")}
+    assert built == set(evocore.core.MODULES)
 
 
 @pytest.mark.parametrize("name", MODULES)

@@ -47,7 +47,7 @@ SIGNATURES = {
 }
 NAMES = list(SIGNATURES)
 FUNCTIONS = {name: getattr(evocore, name, None) for name in NAMES}
-RANDOM = {"tamsen", "sarnet"}
+RANDOM = evocore.core.RANDOM
 
 # How the equivalent plain call converts each array argument: to C-ordered float64 or int32, to a
 # C-ordered copy of the same dtype, or (a threshold) to float64 when its dtype is one it accepts.

@@ -26,8 +26,6 @@ import sys
 import tempfile
 
 ROOT = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
-FUNCTIONS = ("druvik", "quelan", "ornavi", "fendrik", "ulvaro", "velkor", "tamsen", "sarnet", "polvane",
-             "ndsort", "crowding", "associate", "build", "_tamsen_rows", "_forms", "_variation")
 ADDRESS = re.compile(r"0x[0-9a-fA-F]+")
 
 
@@ -89,7 +87,7 @@ def pytest_configure(config):
     settings.register_profile("same_bits", phases=[Phase.explicit, Phase.reuse, Phase.generate], database=None)
     settings.load_profile("same_bits")
     import evocore
-    for name in FUNCTIONS:
+    for name in evocore.core.MODULES:
         module = importlib.import_module(f"evocore.core.{name}")
         wrapped = _recording(name, getattr(module, name))
         setattr(module, name, wrapped)

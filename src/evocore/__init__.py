@@ -7,10 +7,11 @@ imports without NumPy.
 
 import importlib
 
+from .core import KEY as _KEY, OPERATORS as _OPERATORS
+
 __version__ = "2.7.0"
 
-_MODULES = ("druvik", "quelan", "ornavi", "fendrik", "ulvaro", "velkor", "tamsen", "sarnet", "polvane", "ndsort",
-            "crowding", "associate", "build")
+_MODULES = (*_OPERATORS, _KEY)
 
 __all__ = ["__version__", *_MODULES]
 
