@@ -132,18 +132,17 @@ void rows_baseline(const double* ObjV, i64 Nind, int M, const double* u, int K, 
     by_objectives<2>(ObjV, Nind, M, u, K, index, distance);
 }
 
+constinit Forms<Rows> kForms{
 #ifdef EVOCORE_X86_FORMS
-constexpr Avx2OrBaseline<Rows> kForms{rows_avx2, rows_baseline};
-#else
-constexpr Avx2OrBaseline<Rows> kForms{nullptr, rows_baseline};
+    {"avx2", rows_avx2},
 #endif
+    {"baseline", rows_baseline}};
 
 }  // namespace
 
-FormTable _associate_forms() { return kForms.table(); }
+evo::FormChoice& _associate_forms() { return kForms; }
 
-bool _associate_form(int form, const double* ObjV, int Nind, int M, const double* refpoints, int K, int* index,
-                     double* distance) {
+bool _associate(const double* ObjV, int Nind, int M, const double* refpoints, int K, int* index, double* distance) {
     std::vector<double> u((std::size_t)K * M);
     for (int r = 0; r < K; ++r) {
         const double* w = refpoints + (i64)r * M;
@@ -155,11 +154,6 @@ bool _associate_form(int form, const double* ObjV, int Nind, int M, const double
         if (!(length > 0) || !std::isfinite(length)) return false;
         for (int k = 0; k < M; ++k) ur[k] = ur[k] / length;
     }
-    if (form >= 0 && form < kForms.count()) kForms(form).fn(ObjV, Nind, M, u.data(), K, index, distance);
+    kForms.fn()(ObjV, Nind, M, u.data(), K, index, distance);
     return true;
-}
-
-bool _associate(const double* ObjV, int Nind, int M, const double* refpoints, int K, int* index, double* distance) {
-    static const int picked = _associate_forms().picked;
-    return _associate_form(picked, ObjV, Nind, M, refpoints, K, index, distance);
 }

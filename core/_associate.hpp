@@ -12,11 +12,6 @@ bool _associate(const double* ObjV, int Nind, int M, const double* refpoints, in
 
 #include "_forms.hpp"
 
-// The forms of the association loop (AVX2 and the x86-64 baseline, rows side by side in vectors of
-// four or two doubles), and the one _associate runs on this processor.
-FormTable _associate_forms();
-
-// _associate computed by form `form` (an index into _associate_forms()); a form this processor
-// does not support must not be asked for.
-bool _associate_form(int form, const double* ObjV, int Nind, int M, const double* refpoints, int K, int* index,
-                     double* distance);
+// The forms of the association loop: AVX2 and the x86-64 baseline, rows side by side in vectors
+// of four or two doubles.
+evo::FormChoice& _associate_forms();

@@ -41,33 +41,27 @@ __attribute__((target("avx2"))) void range_avx2(const int* g, std::int64_t n, in
 #endif
 void range_baseline(const int* g, std::int64_t n, int* lo, int* hi) { range_of(g, n, lo, hi); }
 
+constinit Forms<decltype(&range_baseline)> kForms{
 #ifdef EVOCORE_X86_FORMS
-constexpr Avx2OrBaseline<decltype(&range_baseline)> kForms{range_avx2, range_baseline};
-#else
-constexpr Avx2OrBaseline<decltype(&range_baseline)> kForms{nullptr, range_baseline};
+    {"avx2", range_avx2},
 #endif
+    {"baseline", range_baseline}};
 
 }  // namespace
 
-FormTable gene_range_forms() { return kForms.table(); }
+evo::FormChoice& gene_range_forms() { return kForms; }
 
-void gene_range_form(int f, const int* g, std::int64_t n, int* lo, int* hi) {
-    if (f >= 0 && f < kForms.count()) kForms(f).fn(g, n, lo, hi);
-}
-
-void gene_range(const int* g, std::int64_t n, int* lo, int* hi) {
-    gene_range_form(gene_range_forms().picked, g, n, lo, hi);
-}
+void gene_range(const int* g, std::int64_t n, int* lo, int* hi) { kForms.fn()(g, n, lo, hi); }
 
 void gene_copy(const int* g, std::int64_t n, int* to, int* lo, int* hi) {
     // In blocks that stay in the first-level cache between the copy and the scan of the copy.
     constexpr std::int64_t kBlock = 4096;
-    const int f = gene_range_forms().picked;
+    const auto range = kForms.fn();
     for (std::int64_t b = 0; b < n; b += kBlock) {
         const std::int64_t m = n - b < kBlock ? n - b : kBlock;
         std::memcpy(to + b, g + b, (std::size_t)m * sizeof(int));
         int l, h;
-        gene_range_form(f, to + b, m, &l, &h);
+        range(to + b, m, &l, &h);
         if (b == 0 || l < *lo) *lo = l;
         if (b == 0 || h > *hi) *hi = h;
     }

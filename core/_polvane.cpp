@@ -267,39 +267,28 @@ void plain(const Job& job, i64 begin, i64 end) {
     else plain_rows<Cityblock>(job, begin, end);
 }
 
-// The forms, widest first: whether this processor runs one, its tile width (0: no tiles) and its
-// row loop.  The plain loop runs everywhere.
-struct Form {
-    const char* name;
-    bool supported;
+// A form: its tile width (0: no tiles) and its row loop.
+struct Loop {
     int tile;
     RowsFn rows;
 };
 
+// The forms, widest first; the plain loop, the last, runs everywhere.
+constinit Forms<Loop> kForms{
 #ifdef EVOCORE_X86_FORMS
-constexpr int kWide = 2;  // the AVX-512 and AVX2 forms come first
-#else
-constexpr int kWide = 0;
+    {"avx512f", {Avx512::kTile, tiled_avx512}},
+    {"avx2", {Avx2::kTile, tiled_avx2}},
 #endif
-constexpr int kForms = kWide + 2;
+    {"baseline", {Baseline::kTile, tiled_baseline}},
+    {"plain", {0, plain}}};
 
-Form form(int which) {
-#ifdef EVOCORE_X86_FORMS
-    __builtin_cpu_init();
-    if (which == 0) return {"avx512f", (bool)__builtin_cpu_supports("avx512f"), Avx512::kTile, tiled_avx512};
-    if (which == 1) return {"avx2", (bool)__builtin_cpu_supports("avx2"), Avx2::kTile, tiled_avx2};
-#endif
-    if (which == kWide) return {"baseline", true, Baseline::kTile, tiled_baseline};
-    return {"plain", true, 0, plain};
-}
-
-void distances(Job job, Form f, int Parallel) {
+void distances(Job job, Loop f, int Parallel) {
     const i64 dim = job.dim;
     double* tiles = nullptr;
     if (f.tile > 0 && job.row_a > 0 && job.row_x > 0) {
         job.ntiles = (job.row_x + f.tile - 1) / f.tile;
         tiles = (double*)std::malloc((size_t)max64(1, job.ntiles * f.tile * dim) * sizeof(double));
-        if (tiles == nullptr) f = form(kForms - 1);  // same entries, one at a time
+        if (tiles == nullptr) f = kForms.fn(kForms.count() - 1);  // same entries, one at a time
     }
     if (tiles != nullptr) {
         make_tiles(job.X, job.row_x, dim, f.tile, job.ntiles, tiles);
@@ -321,36 +310,30 @@ __attribute__((noinline)) void div_row(const double* a, double d, double* r, i64
     for (i64 j = 0; j < n; ++j) r[j] = a[j] / d;
 }
 
-// Form f of a kernel; B is not read by the same-matrix kernels (`self`).
-void run(int f, Metric metric, bool self, const double* A, const double* B, double* C, int row_a, int row_b, int dim,
+// The picked form of a kernel; B is not read by the same-matrix kernels (`self`).
+void run(Metric metric, bool self, const double* A, const double* B, double* C, int row_a, int row_b, int dim,
          int Parallel) {
-    distances(Job{metric, self, A, self ? A : B, C, row_a, self ? row_a : row_b, dim}, form(f), Parallel);
+    distances(Job{metric, self, A, self ? A : B, C, row_a, self ? row_a : row_b, dim}, kForms.fn(), Parallel);
 }
 
 }  // namespace
 
-FormTable _polvane_forms() { return form_table(kForms, form); }
-
-void _polvane_form(int f, int metric, bool self, const double* A, const double* B, double* C, int row_a, int row_b,
-                   int dim, int Parallel) {
-    if (f >= 0 && f < kForms && (metric == 0 || metric == 1))
-        run(f, metric == 0 ? Metric::euclidean : Metric::cityblock, self, A, B, C, row_a, row_b, dim, Parallel);
-}
+evo::FormChoice& _polvane_forms() { return kForms; }
 
 void _polvane_eu(const double* A, const double* B, double* C, int row_a, int row_b, int dim, int Parallel) {
-    run(_polvane_forms().picked, Metric::euclidean, false, A, B, C, row_a, row_b, dim, Parallel);
+    run(Metric::euclidean, false, A, B, C, row_a, row_b, dim, Parallel);
 }
 
 void _polvane_eu_self(const double* A, double* C, int row_a, int dim, int Parallel) {
-    run(_polvane_forms().picked, Metric::euclidean, true, A, A, C, row_a, row_a, dim, Parallel);
+    run(Metric::euclidean, true, A, A, C, row_a, row_a, dim, Parallel);
 }
 
 void _polvane_ci(const double* A, const double* B, double* C, int row_a, int row_b, int dim, int Parallel) {
-    run(_polvane_forms().picked, Metric::cityblock, false, A, B, C, row_a, row_b, dim, Parallel);
+    run(Metric::cityblock, false, A, B, C, row_a, row_b, dim, Parallel);
 }
 
 void _polvane_ci_self(const double* A, double* C, int row_a, int dim, int Parallel) {
-    run(_polvane_forms().picked, Metric::cityblock, true, A, A, C, row_a, row_a, dim, Parallel);
+    run(Metric::cityblock, true, A, A, C, row_a, row_a, dim, Parallel);
 }
 
 void _polvane_cos_normalize(const double* A, double* C, int row_a, int dim, int Parallel) {

@@ -25,12 +25,6 @@ void _polvane_cos_normalize(const double* A, double* C, int row_a, int dim, int 
 // r[i*Lind + j] = a - b[i*Lind + j]; r may be b itself.
 void num_sub_matrix(double a, const double* b, double* r, int Nind, int Lind, int Parallel);
 
-// The forms of the Euclidean and city-block kernels (the tiled loops for AVX-512, AVX2 and the
-// x86-64 baseline, and the plain loop), and the one they run on this processor.
-FormTable _polvane_forms();
-
-// Form `form` (an index into _polvane_forms()) of the Euclidean (metric 0) or city-block (1)
-// kernel, or of its same-matrix kernel with `self` (B is then not read); a form this processor does
-// not support must not be asked for.
-void _polvane_form(int form, int metric, bool self, const double* A, const double* B, double* C, int row_a, int row_b,
-                   int dim, int Parallel);
+// The forms of the Euclidean and city-block kernels: the tiled loops for AVX-512, AVX2 and the
+// x86-64 baseline, and the plain loop.
+evo::FormChoice& _polvane_forms();

@@ -11,10 +11,8 @@ void gene_range(const int* g, std::int64_t n, int* lo, int* hi);
 // range describes the copy even when g changes meanwhile.
 void gene_copy(const int* g, std::int64_t n, int* to, int* lo, int* hi);
 
-// The forms of gene_range's loop (AVX2 and the x86-64 baseline) and the one it runs on this
-// processor; gene_range_form runs form f, which this processor must support.
-FormTable gene_range_forms();
-void gene_range_form(int f, const int* g, std::int64_t n, int* lo, int* hi);
+// The forms of gene_range's loop: AVX2 and the x86-64 baseline.
+evo::FormChoice& gene_range_forms();
 
 // 1 when no row of the (Nind x Lind) matrix repeats a value, 0 otherwise (also 1 when there are
 // no rows); -1 when the scratch memory could not be had.  Every gene must lie in Lb..Ub (as

@@ -64,27 +64,20 @@ constexpr int kLanes = 8;
 
 // The forms of the row encoder.
 using Encode = void (*)(const Tables&, const double*, std::int32_t*, std::int64_t, std::int64_t);
+constinit Forms<Encode> kForms{
 #ifdef EVOCORE_VELKOR_AVX2
-constexpr Avx2OrBaseline<Encode> kForms{avx2::encode_range, baseline::encode_range};
-#else
-constexpr Avx2OrBaseline<Encode> kForms{nullptr, baseline::encode_range};
+    {"avx2", avx2::encode_range},
 #endif
+    {"baseline", baseline::encode_range}};
 
 }  // namespace
 
-FormTable _velkor_forms() { return kForms.table(); }
+evo::FormChoice& _velkor_forms() { return kForms; }
 
 bool _velkor(const double* Phen, int Nind, int Lind, const int* lens, const double* lbs, const double* ubs,
              const int* codes, const int* lbins, const int* ubins, const int* varTypes, int* Chrom, int Nvar,
              int Parallel) {
-    return _velkor_form(_velkor_forms().picked, Phen, Nind, Lind, lens, lbs, ubs, codes, lbins, ubins, varTypes,
-                        Chrom, Nvar, Parallel);
-}
-
-bool _velkor_form(int f, const double* Phen, int Nind, int Lind, const int* lens, const double* lbs,
-                  const double* ubs, const int* codes, const int* lbins, const int* ubins, const int* varTypes,
-                  int* Chrom, int Nvar, int Parallel) {
-    if (Nind <= 0 || Nvar <= 0 || Lind <= 0 || f < 0 || f >= kForms.count()) return true;  // nothing to encode
+    if (Nind <= 0 || Nvar <= 0 || Lind <= 0) return true;  // nothing to encode
     const std::size_t n = (std::size_t)Nvar;
     void* block = std::malloc(n * (4 * sizeof(double) + sizeof(Segment)));
     if (block == nullptr) return false;
@@ -115,7 +108,7 @@ bool _velkor_form(int f, const double* Phen, int Nind, int Lind, const int* lens
     if (total == Lind) {
         for (std::int64_t j = Nvar - 1, rest = 0; j >= 0; rest += T.seg[j--].len)
             T.seg[j].rest = (std::int32_t)(rest < kMaxLen ? rest : kMaxLen);
-        const auto range = kForms(f).fn;
+        const Encode range = kForms.fn();
         evo::for_ranges(Nind, (std::int64_t)Nind * (Nvar + (std::int64_t)Lind), Parallel,
                         [&](std::int64_t begin, std::int64_t end) { range(T, Phen, Chrom, begin, end); });
     }

@@ -18,15 +18,8 @@ bool _velkor(const double* Phen, int Nind, int Lind, const int* lens, const doub
              const int* codes, const int* lbins, const int* ubins, const int* varTypes, int* Chrom, int Nvar,
              int Parallel);
 
-// The forms of the row encoder (8 digits at a time for AVX2, 4 for the x86-64 baseline) and the one
-// _velkor runs on this processor.
-FormTable _velkor_forms();
-
-// _velkor with form `form` (an index into _velkor_forms()) of the row encoder; a form this
-// processor does not support must not be asked for.
-bool _velkor_form(int form, const double* Phen, int Nind, int Lind, const int* lens, const double* lbs,
-                  const double* ubs, const int* codes, const int* lbins, const int* ubins, const int* varTypes,
-                  int* Chrom, int Nvar, int Parallel);
+// The forms of the row encoder: 8 digits at a time for AVX2, 4 for the x86-64 baseline.
+evo::FormChoice& _velkor_forms();
 
 // 1 as soon as one of the first Nvar lengths is greater than 31, else 0.
 int checkLen(const int* lens, int Nvar);

@@ -78,8 +78,11 @@ PyObject* associate(evo::Args& a) {
     return evo::pair(evo::Ref::steal(index.release()), evo::Ref::steal(distance.release())).release();
 }
 
-const evo::Module kModule = evo::operator_module("associate", "core/associate.cpp", kLine, kDoc, kParams,
-                                                   kMessages, kBuiltins, associate);
+const evo::KernelForms kForms[] = {{"_associate", _associate_forms}};
+const evo::Module kModule = evo::with_forms(
+    evo::operator_module("associate", "core/associate.cpp", kLine, kDoc, kParams,
+                         kMessages, kBuiltins, associate),
+    kForms);
 
 }  // namespace
 

@@ -136,8 +136,11 @@ PyObject* polvane(evo::Args& a) {
     return C.release();
 }
 
-const evo::Module kModule = evo::operator_module("polvane", "core/polvane.cpp", kLine, kDoc, kParams,
-                                                   kMessages, kBuiltins, polvane, make_constants);
+const evo::KernelForms kForms[] = {{"_polvane", _polvane_forms}};
+const evo::Module kModule = evo::with_forms(
+    evo::operator_module("polvane", "core/polvane.cpp", kLine, kDoc, kParams,
+                         kMessages, kBuiltins, polvane, make_constants),
+    kForms);
 
 }  // namespace
 

@@ -207,8 +207,11 @@ PyObject* sarnet(evo::Args& a) {
     return NewChrom.release();
 }
 
-const evo::Module kModule = evo::operator_module("sarnet", "core/sarnet.cpp", kLine, kDoc, kParams, kMessages,
-                                                   kBuiltins, sarnet, nullptr, true);
+const evo::KernelForms kForms[] = {{"gene_range", gene_range_forms}};
+const evo::Module kModule = evo::with_forms(
+    evo::operator_module("sarnet", "core/sarnet.cpp", kLine, kDoc, kParams,
+                         kMessages, kBuiltins, sarnet, nullptr, true),
+    kForms);
 
 }  // namespace
 

@@ -109,8 +109,11 @@ PyObject* velkor(evo::Args& a) {
     return Chrom.release();
 }
 
-const evo::Module kModule = evo::operator_module("velkor", "core/velkor.cpp", kLine, kDoc, kParams, kMessages,
-                                                   kBuiltins, velkor, make_constants);
+const evo::KernelForms kForms[] = {{"_velkor", _velkor_forms}};
+const evo::Module kModule = evo::with_forms(
+    evo::operator_module("velkor", "core/velkor.cpp", kLine, kDoc, kParams,
+                         kMessages, kBuiltins, velkor, make_constants),
+    kForms);
 
 }  // namespace
 

@@ -1,9 +1,11 @@
 // Array arguments and results: the ndarray check, coercion and typed buffers.
 //
 // Every pointer a kernel receives comes from an `Array`: a reference to the array object together
-// with its buffer, requested through the buffer protocol as C-contiguous memory of the exact
-// element type and checked against the counts the kernel is told.  Whatever an argument's
-// `flags`, `dtype` or `shape` attributes claim, a kernel cannot read or write outside a buffer.
+// with its memory as C-contiguous elements of the exact type, checked against the counts the
+// kernel is told.  An exact ndarray is read from its own fields, once import has seen them describe
+// an array as its buffer export does (numpy_layout.hpp); any other object is asked through the
+// buffer protocol.  Whatever an argument's `flags`, `dtype` or `shape` attributes claim, a kernel
+// cannot read or write outside that memory.
 #pragma once
 
 #include "frame.hpp"

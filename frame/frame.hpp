@@ -13,6 +13,8 @@
 #define PY_SSIZE_T_CLEAN
 #include <Python.h>
 
+#include "forms.hpp"
+
 #include <atomic>
 #include <cstddef>
 #include <cstdint>
@@ -323,6 +325,10 @@ struct Module {
     // call with the seed material given (2 .. 2147483646) instead of drawn from NumPy's global
     // generator, for callers that own their generator (evocore.algorithms).
     bool seeded = false;
+    // A module whose kernels have forms also has the private entry `_forms`: what it reports of
+    // them, and the choice of one for later calls (for the tests and the benchmark).
+    const KernelForms* forms = nullptr;
+    int nforms = 0;
 };
 
 // The definition of an operator module (one function that binds `params`).
@@ -335,6 +341,14 @@ constexpr Module operator_module(const char* name, const char* source, int line,
     return Module{.name = name, .source = source, .line = line, .doc = doc,
                   .params = params, .nparams = (int)P, .messages = messages, .nmessages = (int)Msg,
                   .builtins = builtins, .nbuiltins = (int)B, .body = body, .exec = exec, .seeded = seeded};
+}
+
+// `m` with the kernels whose forms its `_forms` entry reports.
+template <std::size_t K>
+constexpr Module with_forms(Module m, const KernelForms (&forms)[K]) {
+    m.forms = forms;
+    m.nforms = (int)K;
+    return m;
 }
 
 PyObject* module_init(const Module& m);

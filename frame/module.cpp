@@ -31,7 +31,6 @@ PyObject* g_dict = nullptr;         // its attribute dictionary (borrowed from g
 bool g_executed = false;            // execution has started on g_module
 int64_t g_interpreter = -1;         // the interpreter that first created the module
 PyObject* g_runtime_error = nullptr;
-PyObject** g_builtins = nullptr;    // looked-up built-ins, in Module::builtins order
 PyObject** g_messages = nullptr;    // one-element argument tuples of the module's messages
 PyObject** g_param_names = nullptr; // interned parameter names
 PyObject** g_defaults = nullptr;    // default values (nullptr for required parameters)
@@ -42,6 +41,7 @@ Shared g_init_code;                 // code object of the "init <name>" tracebac
 char g_funcname[160];               // "<name>.<name>": the function's traceback entry
 PyMethodDef g_method{};
 PyMethodDef g_seeded_method{};       // the private entry of a random module
+PyMethodDef g_forms_method{};        // the private entry of a module whose kernels have forms
 
 // Creation and execution of the module, one thread at a time.  The interpreter's lock on the
 // module's import covers an `import`; this one also covers a module made from its spec directly
@@ -227,8 +227,9 @@ void make_names() {
     }
 }
 
+// Every built-in the module names must exist, as its import would require; of them, only the
+// error type is kept.
 void lookup_builtins(PyObject* builtins) {
-    g_builtins = new PyObject*[g_def->nbuiltins]();
     for (int i = 0; i < g_def->nbuiltins; ++i) {
         PyObject* value = PyObject_GetAttrString(builtins, g_def->builtins[i]);
         if (value == nullptr) {
@@ -238,8 +239,10 @@ void lookup_builtins(PyObject* builtins) {
             }
             rethrow();
         }
-        g_builtins[i] = value;
-        if (std::strcmp(g_def->builtins[i], "RuntimeError") == 0) g_runtime_error = value;
+        if (std::strcmp(g_def->builtins[i], "RuntimeError") == 0)
+            g_runtime_error = value;
+        else
+            Py_DECREF(value);
     }
 }
 
@@ -314,32 +317,83 @@ const char* signed_doc() {
     return doc.c_str();
 }
 
+Ref text(const char* s) { return Ref::steal(check(PyUnicode_FromString(s))); }
+
+// The names of kernel c's forms that `keep` selects, as a tuple.
+template <class Keep>
+Ref form_names(const FormChoice& c, Keep keep) {
+    Ref names = Ref::steal(check(PyList_New(0)));
+    for (int f = 0; f < c.count(); ++f)
+        if (keep(f)) check(PyList_Append(names.get(), text(c.name(f)).get()));
+    return Ref::steal(check(PyList_AsTuple(names.get())));
+}
+
+// _forms(): for each kernel, (kernel, its forms, the forms this processor runs, the one its calls
+// run).  _forms(kernel, form): later calls run that form; returns the one they ran before.
+PyObject* forms_entry(PyObject*, PyObject* args) {
+    const char *kernel = nullptr, *form = nullptr;
+    if (!PyArg_ParseTuple(args, "|ss:_forms", &kernel, &form)) return nullptr;
+    try {
+        if (kernel == nullptr) {
+            Ref report = Ref::steal(check(PyTuple_New(g_def->nforms)));
+            for (int k = 0; k < g_def->nforms; ++k) {
+                const FormChoice& c = g_def->forms[k].forms();
+                Ref all = form_names(c, [](int) { return true; });
+                Ref runs = form_names(c, [&](int f) { return c.supported(f); });
+                PyObject* row = check(PyTuple_Pack(4, text(g_def->forms[k].kernel).get(), all.get(), runs.get(),
+                                                   text(c.name(c.picked())).get()));
+                PyTuple_SET_ITEM(report.get(), k, row);
+            }
+            return report.release();
+        }
+        for (int k = 0; k < g_def->nforms; ++k) {
+            if (std::strcmp(g_def->forms[k].kernel, kernel) != 0) continue;
+            FormChoice& c = g_def->forms[k].forms();
+            const int before = c.picked();
+            int f = 0;
+            while (f < c.count() && (form == nullptr || std::strcmp(c.name(f), form) != 0)) ++f;
+            if (!c.pick(f)) {
+                PyErr_Format(PyExc_ValueError, "_forms(): kernel %s has no form %s that this processor runs", kernel,
+                             form ? form : "None");
+                return nullptr;
+            }
+            return text(c.name(before)).release();
+        }
+        PyErr_Format(PyExc_ValueError, "_forms(): no kernel %s in %s", kernel, g_def->name);
+    } catch (const PyException&) {
+    }
+    return nullptr;
+}
+
 void execute(PyObject* module) {
     g_module = Py_NewRef(module);
     g_dict = PyModule_GetDict(module);
-    version_check();                                                           // 2
+    version_check();
 
-    // 3 (an extension module is never the main program, so its __name__ stays as created)
+    // The module's globals (an extension module is never the main program, so its __name__ stays
+    // as created).
     Ref builtins = Ref::borrow(check(PyImport_AddModule("builtins")));
     check(PyDict_SetItemString(g_dict, "__builtins__", builtins.get()));
     make_names();
     if (g_def->exec) check(g_def->exec());
 
-    Ref name = Ref::steal(PyModule_GetNameObject(module));                    // 4
+    // In sys.modules under its name, also when made from its spec directly.
+    Ref name = Ref::steal(PyModule_GetNameObject(module));
     PyObject* modules = PyImport_GetModuleDict();
     if (!check(PyDict_Contains(modules, name.get()))) check(PyDict_SetItem(modules, name.get(), module));
 
     if (g_def->numpy) {
-        lookup_builtins(builtins.get());                                       // 5
-        make_messages();                                                       // 6
-        // 7: `type` against the heap-type size of the headers this module is built with
+        lookup_builtins(builtins.get());
+        make_messages();
+        // `type` against the heap-type size of the headers this module is built with
         Py_DECREF(check_type(builtins.get(), "builtins", "type", sizeof(PyHeapTypeObject), Larger::Warn));
         check_numpy_types();
-        Ref numpy = Ref::steal(PyImport_ImportModule("numpy"));                // 8
+        Ref numpy = Ref::steal(PyImport_ImportModule("numpy"));
         check(PyDict_SetItem(g_dict, names.np, numpy.get()));
     }
 
-    g_method.ml_name = g_def->name;                                            // 9
+    // The function, and a random module's private seeded entry.
+    g_method.ml_name = g_def->name;
     g_method.ml_doc = signed_doc();
     if (g_def->noargs) {
         g_method.ml_meth = g_def->noargs;
@@ -357,14 +411,20 @@ void execute(PyObject* module) {
         Ref seeded = Ref::steal(PyCFunction_NewEx(&g_seeded_method, nullptr, name.get()));
         check(PyDict_SetItemString(g_dict, "_seeded", seeded.get()));
     }
+    if (g_def->nforms > 0) {
+        g_forms_method = {"_forms", forms_entry, METH_VARARGS,
+                          "_forms(): the kernels' forms; _forms(kernel, form): later calls run that form."};
+        Ref forms = Ref::steal(PyCFunction_NewEx(&g_forms_method, nullptr, name.get()));
+        check(PyDict_SetItemString(g_dict, "_forms", forms.get()));
+    }
 
-    Ref test = Ref::steal(PyDict_New());                                       // 10
+    Ref test = Ref::steal(PyDict_New());
     check(PyDict_SetItemString(g_dict, "__test__", test.get()));
 }
 
 int exec(PyObject* module) {
     InitLock lock;
-    if (g_executed) {                                                          // 1
+    if (g_executed) {  // one module object per process
         if (module == g_module) return 0;
         PyErr_Format(PyExc_RuntimeError,
                      "Module '%s' has already been imported. Re-initialisation is not supported.",

@@ -1,44 +1,74 @@
-"""The kernels that pick a form by processor: every form this processor runs gives the bytes of
-the plain loop (polvane) or of every other form (velkor, sarnet's gene range), serially and on a
-team."""
+"""The kernels compiled for several instruction sets: each module reports its kernels' forms, and
+every form this processor runs, chosen through the module's `_forms` entry, gives the operator
+the bytes of the plain form, serially and on a team."""
 
-import platform
+import ast
+import contextlib
+import importlib
+import subprocess
+import sys
 
 import numpy as np
 import pytest
 
+import evocore
 from _support import assert_bytes_equal, assert_same, plain_associate
 from test_velkor import field
-from evocore import polvane, velkor
-from evocore.core._forms import _forms
 
-REPORT = {kernel: (compiled, supported, picked) for kernel, compiled, supported, picked in _forms()}
 SPECIAL = np.array([np.nan, np.inf, -np.inf, 0.0, -0.0, 1e300, 5e-324])
+KERNELS = {"polvane": "_polvane", "velkor": "_velkor", "sarnet": "gene_range", "associate": "_associate"}
 
 
-def supported(kernel):
-    return REPORT[kernel][1]
+def module(name):
+    return importlib.import_module(f"evocore.core.{name}")
 
 
-def test_report_names_the_picked_form_among_the_supported_ones():
-    assert set(REPORT) == {"_polvane_eu", "_polvane_eu_self", "_polvane_ci", "_polvane_ci_self", "_velkor",
-                           "gene_range", "_associate"}
-    for compiled, runs, picked in REPORT.values():
-        assert picked == runs[0] and set(runs) <= set(compiled) and "baseline" in runs
+def report(name):
+    (kernel, compiled, runs, picked), = module(name)._forms()
+    assert kernel == KERNELS[name]
+    return compiled, runs, picked
 
 
-X86 = platform.machine().lower() in ("x86_64", "amd64")
+@contextlib.contextmanager
+def form(name, which):
+    """The module's kernel runs form `which` inside the block."""
+    forms = module(name)._forms
+    before = forms(KERNELS[name], which)
+    try:
+        yield
+    finally:
+        forms(KERNELS[name], before)
 
 
-# The forms each kernel is compiled in: the AVX-512 and AVX2 ones on x86-64 alone.
-@pytest.mark.parametrize("kernel, x86_forms, portable_forms", [
-    ("_polvane_eu", ["avx512f", "avx2"], ["baseline", "plain"]),
-    ("_polvane_ci_self", ["avx512f", "avx2"], ["baseline", "plain"]),
-    ("gene_range", ["avx2"], ["baseline"]),
-    ("_associate", ["avx2"], ["baseline"]),
-])
-def test_forms_compiled_for_this_processor_architecture(kernel, x86_forms, portable_forms):
-    assert list(REPORT[kernel][0]) == (x86_forms if X86 else []) + portable_forms
+def each_form(name, call, *plain):
+    """call() under every form the processor runs, each against call() under the first of `plain`
+    that the kernel has."""
+    compiled, runs, _ = report(name)
+    with form(name, next(f for f in plain if f in compiled)):
+        want = call()
+    for which in runs:
+        with form(name, which):
+            yield which, call(), want
+
+
+@pytest.mark.parametrize("name", sorted(KERNELS))
+def test_report_picks_the_widest_form_this_processor_runs(name):
+    compiled, runs, picked = report(name)
+    assert set(runs) <= set(compiled) and "baseline" in runs and picked in runs
+    # In a fresh process, before any choice: the widest.
+    code = f"import evocore.core.{name} as m; print(m._forms())"
+    out = subprocess.run([sys.executable, "-c", code], capture_output=True, text=True, check=True).stdout
+    assert ast.literal_eval(out)[0][3] == runs[0]
+
+
+@pytest.mark.parametrize("args", [("_nothing", "baseline"), ("KERNEL", "avx512"), ("KERNEL", None), ("KERNEL",)])
+@pytest.mark.parametrize("name", sorted(KERNELS))
+def test_a_form_it_cannot_run_is_refused_and_changes_nothing(name, args):
+    args = tuple(KERNELS[name] if a == "KERNEL" else a for a in args)
+    before = report(name)
+    with pytest.raises((ValueError, TypeError)):
+        module(name)._forms(*args)
+    assert report(name) == before
 
 
 def matrix(rng, rows, cols):
@@ -55,17 +85,16 @@ SIZES = [(1, 1, 1), (3, 5, 2), (9, 17, 3), (33, 40, 16), (70, 9, 7), (130, 131, 
          (20, 9, 2), (17, 30, 4), (0, 4, 3), (4, 0, 3), (5, 6, 0), (8, 8, 4), (16, 33, 9), (2, 70, 40)]
 
 
-@pytest.mark.parametrize("kernel", ["_polvane_eu", "_polvane_eu_self", "_polvane_ci", "_polvane_ci_self"])
+@pytest.mark.parametrize("metric", ["euclidean", "cityblock"])
+@pytest.mark.parametrize("same", [False, True], ids=["pairs", "same-matrix"])
 @pytest.mark.parametrize("ra, rb, dim", SIZES)
-def test_every_polvane_form_gives_the_bytes_of_the_plain_loop(kernel, ra, rb, dim):
+def test_every_polvane_form_gives_the_bytes_of_the_plain_loop(metric, same, ra, rb, dim):
     rng = np.random.default_rng(ra * 1000 + rb * 10 + dim)
     A, B = matrix(rng, ra, dim), matrix(rng, rb, dim)
-    want = _forms(kernel, "plain", A, B)
-    metric = "euclidean" if "_eu" in kernel else "cityblock"
-    assert_same(polvane(A, A if kernel.endswith("_self") else B, metric), want)
-    for form in supported(kernel):
-        for Parallel in (False, True):
-            assert_same(_forms(kernel, form, A, B, Parallel), want)  # a NaN's payload may differ
+    for Parallel in (False, True):
+        call = lambda: evocore.polvane(A, A if same else B, metric, Parallel)  # noqa: E731
+        for _, got, want in each_form("polvane", call, "plain"):
+            assert_same(got, want)  # a NaN's payload may differ
 
 
 def velkor_case(rng, rows, uniform):
@@ -88,34 +117,23 @@ def test_every_velkor_form_gives_the_same_bytes(rows, uniform):
     rng = np.random.default_rng(rows + uniform)
     for _ in range(40 if rows < 100 else 3):
         Phen, F = velkor_case(rng, rows, uniform)
-        want = _forms("_velkor", "baseline", Phen, F)
-        assert_bytes_equal(velkor(Phen, F), want)
-        for form in supported("_velkor"):
-            for Parallel in (False, True):
-                assert_bytes_equal(_forms("_velkor", form, Phen, F, Parallel), want)
+        for Parallel in (False, True):
+            for _, got, want in each_form("velkor", lambda: evocore.velkor(Phen, F, Parallel), "baseline"):
+                assert_bytes_equal(got, want)
 
 
+# Genes that reach the ends of int32 (the range the tables are built on) in rows of every lane count.
 @pytest.mark.parametrize("n", [1, 7, 8, 9, 31, 1000, 4099])
-def test_every_gene_range_form_finds_the_extremes(n):
+@pytest.mark.parametrize("end", ["low", "high"])
+def test_every_gene_range_form_gives_sarnet_the_same_children(n, end):
     rng = np.random.default_rng(n)
-    genes = rng.integers(-2**31, 2**31, (1, n), dtype=np.int32)
-    if n > 1:
-        genes[0, rng.permutation(n)[:2]] = [-2**31, 2**31 - 1]
-    for form in supported("gene_range"):
-        assert _forms("gene_range", form, genes).tolist() == [[genes.min(), genes.max()]]
-
-
-@pytest.mark.parametrize("args, message", [
-    (("_polvane_xx", "plain", np.ones((1, 1))), "kernel must be"),
-    (("_polvane_eu", "avx512", np.ones((1, 1)), np.ones((1, 1))), "form must be"),
-    (("_polvane_eu", "plain", np.ones((1, 2)), np.ones((1, 3))), "same number of columns"),
-    (("_velkor", "baseline", np.ones((1, 2)), np.ones((8, 3))), "FieldD must have"),
-    (("_velkor", "baseline", np.ones((1, 1)), field(32, 0, 1)), "FieldD must have"),
-    (("gene_range", "baseline", np.ones((3, 0), np.int32)), "matrix with elements"),
-])
-def test_arguments_it_refuses(args, message):
-    with pytest.raises(RuntimeError, match=message):
-        _forms(*args)
+    base = -2**31 if end == "low" else 2**31 - n
+    Chrom = (np.array([rng.permutation(n) for _ in range(6)], dtype=np.int64) + base).astype(np.int32)
+    sarnet = module("sarnet")._seeded
+    for Parallel in (False, True):
+        for _, got, want in each_form("sarnet", lambda: sarnet(12345, Chrom, 1.0, False, Parallel), "baseline"):
+            assert_bytes_equal(got, want)
+            assert np.array_equal(np.sort(got, axis=1), np.sort(Chrom, axis=1))
 
 
 # (rows, objectives, references): lanes left over, every objective count compiled alone and one past.
@@ -126,7 +144,6 @@ def test_every_associate_form_follows_the_rule(rows, m, k):
     F, W = matrix(rng, rows, m), np.abs(rng.normal(size=(k, m))) + 0.1
     with np.errstate(all="ignore"):
         want = plain_associate(F, W)
-    for form in supported("_associate"):
-        index, distance = _forms("_associate", form, F, W)
+    for _, (index, distance), _ in each_form("associate", lambda: evocore.associate(F, W), "baseline"):
         assert np.array_equal(index, want[0])
         assert_same(distance, want[1])

@@ -60,6 +60,7 @@ def test_module_attributes(name):
     assert set(vars(m)) == {
         "__builtins__", "__doc__", "__file__", "__loader__", "__name__", "__package__", "__spec__",
         "__test__", name, *(["np"] if operator else []), *(["_seeded"] if name in SEEDED else []),
+        *(["_forms"] if name in evocore.core.FORMS else []),
     }
 
 
