@@ -43,7 +43,7 @@ from ._core import CASES, Mode, header, machine, print_table, run_case
 # The families in the order they run.  The rows that call NumPy's matrix product (distances) come
 # last but for the forms: its BLAS threads keep spinning for a while after each product and would
 # take the second core from the Parallel rows.
-from . import memory, aggregation, constraints, tamsen, velkor, sarnet, dominance, threads, distances, forms  # noqa: E402,F401,I001
+from . import memory, aggregation, constraints, tamsen, velkor, sarnet, dominance, threads, distances, forms  # noqa: E402,I001
 
 FAMILIES = (memory, aggregation, constraints, tamsen, velkor, sarnet, dominance, threads, distances, forms)
 
@@ -52,7 +52,7 @@ def parser(prog=None, results=None):
     p = argparse.ArgumentParser(prog=prog, description=__doc__.splitlines()[0])
     p.add_argument("--quick", action="store_true", help="small sizes and short measurements")
     p.add_argument("--json", default=results, metavar="PATH",
-                   help="where to write the rows as JSON (default: %(default)s)")
+                   help="where to write the rows as JSON (default: %s)" % (results or "not written"))
     p.add_argument("--dask", nargs="*", type=int, metavar="N",
                    help="a separate mode: evocore.dask on a two-worker local cluster (the dask extra): "
                         "polvane N x N x 16 to Zarr, then tamsen and druvik on ROWS rows "
