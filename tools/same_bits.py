@@ -3,7 +3,7 @@
 
     python tools/same_bits.py PYTHON_A PYTHON_B     (each the interpreter of a venv with one build)
 
-Each interpreter runs, with its own build, every benchmark case once (bench/run.py, full sizes)
+Each interpreter runs, with its own build, every benchmark case once (evocore.bench, full sizes)
 and the test suite with every evocore function wrapped so that it records what each call gives:
 the bytes, shape and element type of every array, the value of every other result, or the class
 and text of the exception raised.  The two records must agree, test by test: the calls of a test
@@ -115,8 +115,7 @@ def pytest_unconfigure(config):
 
 def record_bench(path):
     import numpy as np
-    sys.path.insert(0, os.path.join(ROOT, "bench"))
-    import run
+    from evocore.bench import _core as run
     mode, ctx, calls = run.Mode(False), {}, {}
     for c in run.CASES:
         ops = {need: run.operator(need) for need in c.needs}
@@ -125,7 +124,7 @@ def record_bench(path):
         np.random.seed(20240518)
         try:
             bench = c.setup(mode, ops, ctx)
-        except (run.Skip, ImportError):  # a peer library that is not installed
+        except run.Skip:  # a peer library that is not installed
             continue
         try:
             if bench.evocore is not None:

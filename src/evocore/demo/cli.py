@@ -1,7 +1,7 @@
 """python -m evocore: real optimisation on the evocore operators, with progress and pictures.
 
     python -m evocore [demo] [--problem NAME[,NAME...]] [--seed N] [--out DIR] [--quick] [--pbi]
-    python -m evocore bench [--out DIR] [ARGUMENTS OF bench/run.py ...]
+    python -m evocore bench [--out DIR] [ARGUMENTS OF python -m evocore.bench ...]
 
 The algorithms are those of evocore.algorithms; the problems are the files beside this one
 (moead.py, nsga.py, tsp.py, constrained.py).  This file only runs them, reports progress, prints the
@@ -335,8 +335,8 @@ def banner(names, args):
 
 def demo(argv):
     p = Parser(prog=PROG, description=__doc__.splitlines()[0],
-               epilog=f"{PROG} bench [--out DIR] [ARGS]: the benchmark runner bench/run.py of a "
-                      "source checkout, its other arguments passed on (its --help lists them)")
+               epilog=f"{PROG} bench [--out DIR] [ARGS]: the benchmark (evocore.bench), its other "
+                      "arguments passed on (python -m evocore.bench --help lists them)")
     p.add_argument("command", nargs="?", default="demo", choices=("demo", "bench"),
                    help="demo (the default): the algorithms; bench: see below")
     p.add_argument("--problem", metavar="NAME", type=problem_names,
@@ -375,16 +375,8 @@ def demo(argv):
 
 # ---- bench ---------------------------------------------------------------------------------
 
-def find_runner():
-    """bench/run.py of a source checkout: in or above the working directory, or above the
-    package itself (an in-place or editable install)."""
-    here = Path.cwd().resolve()
-    package = Path(__file__).resolve().parents[2]
-    for folder in (here, *here.parents, package, *package.parents):
-        runner = folder / "bench" / "run.py"
-        if runner.is_file():
-            return runner
-    return None
+# The benchmark of the installed package, in a process of its own.
+BENCH = [sys.executable, "-m", "evocore.bench"]
 
 
 def run_child(command):
@@ -401,22 +393,22 @@ def run_child(command):
 
 def bench(argv):
     p = Parser(prog=f"{PROG} bench",
-               description="The benchmark runner bench/run.py of a source checkout, with a chart "
-                           "of its ratios; the other arguments are passed on to it "
-                           "(python bench/run.py --help lists them: --quick, WORD ...).")
+               description="The benchmark (evocore.bench), with a chart of its ratios; the other "
+                           "arguments are passed on to it (python -m evocore.bench --help lists "
+                           "them: --quick, WORD ...).")
     p.add_argument("--out", type=Path, default=Path("evocore-demo"), metavar="DIR",
                    help="folder for bench.json and bench.png (default ./evocore-demo)")
     args, rest = p.parse_known_args(argv)
-    runner = find_runner()
-    if runner is None:
-        raise Mistake("the benchmark runner bench/run.py comes with the source checkout: run "
-                      "this command inside one")
+    if "--dask" in rest:   # figures of its own, no table
+        return run_child([*BENCH, *rest])
     writable_folder(args.out)
     table = args.out / "bench.json"
     table.unlink(missing_ok=True)
-    status = run_child([sys.executable, str(runner), *rest, "--json", str(table)])
+    status = run_child([*BENCH, *rest, "--json", str(table)])
     if not table.is_file():
-        return status or 1
+        if status == 0:
+            raise Mistake("the benchmark ended without writing its table", 1)
+        return status
     results = json.loads(table.read_text())
     rows = results["rows"] if isinstance(results, dict) else results  # beside "machine", or alone
     rows = [r for r in rows if r.get("ratio")]
@@ -440,7 +432,7 @@ def bench(argv):
     ax.axvline(1.0, color="0.3", lw=0.8)
     for k, v in enumerate(ratios):
         ax.text(v, k, f" {v:.3g}x", va="center", fontsize=7)
-    ax.set_title("evocore against the NumPy a user would write\n(bench/run.py; above 1: "
+    ax.set_title("evocore against the NumPy a user would write\n(evocore.bench; above 1: "
                  "evocore is faster)", fontsize=10)
     ax.set_xlabel("baseline time / evocore time")
     save(fig, picture, plt)

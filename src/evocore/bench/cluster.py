@@ -1,8 +1,8 @@
 """evocore.dask on a two-worker local cluster: throughput against the one-machine kernel,
-peak memory per worker and the graph's overhead.  Run as `python bench/run.py --dask [N]`."""
+peak memory per worker and the graph's overhead.  Run as `python -m evocore.bench --dask [N [ROWS]]`
+(or bench/run.py --dask in a checkout); it needs the dask extra."""
 
 import shutil
-import sys
 import tempfile
 import time
 
@@ -63,7 +63,3 @@ def main(n_polvane=25000, n_rows=10**8):
         client.close()
         cluster.close()
         shutil.rmtree(out, ignore_errors=True)
-
-
-if __name__ == "__main__":
-    main(*map(int, sys.argv[1:]))
