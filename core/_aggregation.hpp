@@ -67,7 +67,7 @@ struct Aggregation {
     const double* weight_rows() const { return weights.matrix(rows(), Lind); }
     const double* ideal_point() const { return idealPoint.vector(Lind); }
     // The kernel's arguments, with the result column `out` (rows() x 1).
-    AggregationData data(evo::Array& out) const {
+    AggregationData data(evo::Output& out) const {
         const int n = evo::to_int(rows()), L = evo::to_int(Lind);
         return {objectives(), weight_rows(), ideal_point(), out.out_matrix(rows(), 1), n, L, (std::int64_t)n * L};
     }

@@ -77,7 +77,7 @@ inline PyObject* population(PyObject* Nind, PyObject* FieldDR_arg, const Checked
     const evo::Array varTypes = field_row(FieldDR.get(), 2, evo::Elem::i32);
 
     const Py_ssize_t rows = evo::index_value(Nind), Lind = evo::index_value(c.shape[1].get());
-    evo::Array Chrom = evo::Array::empty({rows, Lind}, evo::Elem::f64);
+    evo::Output Chrom = evo::Output::empty({rows, Lind}, evo::Elem::f64);
     double* out = Chrom.out_matrix(rows, Lind);
     // The kernel widens the discrete bounds in place: in copies of the rows, never in FieldDR.
     const double* lb = lbs.vector(Lind);

@@ -66,8 +66,8 @@ PyObject* associate(evo::Args& a) {
     evo::Array W = evo::Array::coerce(refpoints, evo::Elem::f64, 2);
     const Py_ssize_t K = W.dim(0);
 
-    evo::Array index = evo::Array::empty({Nind}, evo::Elem::i32);
-    evo::Array distance = evo::Array::empty({Nind}, evo::Elem::f64);
+    evo::Output index = evo::Output::empty({Nind}, evo::Elem::i32);
+    evo::Output distance = evo::Output::empty({Nind}, evo::Elem::f64);
     const int n = evo::to_int(Nind), m = evo::to_int(M), k = evo::to_int(K);
     const double* F = ObjV.matrix(Nind, M);
     const double* w = W.matrix(K, M);

@@ -59,7 +59,7 @@ PyObject* crowding(evo::Args& a) {
     if (!evo::is_ndarray(levels) || evo::ndim_differs(levels, 1) || evo::length(levels) != Nind) evo::fail(M_LEVELS);
     evo::Array front = evo::Array::coerce(levels, evo::Elem::f64, 1);
 
-    evo::Array distance = evo::Array::empty({Nind}, evo::Elem::f64);
+    evo::Output distance = evo::Output::empty({Nind}, evo::Elem::f64);
     const int n = evo::to_int(Nind), m = evo::to_int(M);
     const double* F = ObjV.matrix(Nind, M);
     const double* l = front.vector(Nind);

@@ -46,7 +46,7 @@ PyObject* druvik(evo::Args& a) {
     moead::Aggregation in = moead::aggregation_inputs(a, EVOCORE_AGGREGATION_GROUP);
     if (in.ideal) return in.ideal.release();
 
-    evo::Array CombinObjV = evo::Array::empty({in.rows(), 1}, evo::Elem::f64);
+    evo::Output CombinObjV = evo::Output::empty({in.rows(), 1}, evo::Elem::f64);
     auto kernel = in.one_row() ? _druvik_1D : _druvik;
     const moead::AggregationData d = in.data(CombinObjV);
     evo::unlocked(d.work, [&] { kernel(d.ObjV, d.rows, d.Lind, d.weights, d.idealPoint, d.out, Parallel); });

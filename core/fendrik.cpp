@@ -89,7 +89,7 @@ PyObject* fendrik(evo::Args& a) {
     const int Type = threshold_type(Threshold, col);
     const int return_count = evo::bool_switch(a[RETURN_COUNT], M_RETURN_COUNT);
 
-    evo::Array violation = evo::Array::empty({Nind, 1}, evo::Elem::f64);
+    evo::Output violation = evo::Output::empty({Nind, 1}, evo::Elem::f64);
     // CV is read in place when it is C-contiguous float64, and converted as any CV otherwise.
     evo::require_ndarray_object(a[CV]);
     evo::Array cv = evo::Array::coerce(a[CV], evo::Elem::f64, 2);

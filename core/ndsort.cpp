@@ -111,7 +111,7 @@ PyObject* ndsort(evo::Args& a) {
     }
     const int needNum = need_num(a[NEEDNUM], Nind);
 
-    evo::Array levels = evo::Array::empty({Nind}, evo::Elem::f64);
+    evo::Output levels = evo::Output::empty({Nind}, evo::Elem::f64);
     const int n = evo::to_int(Nind), m = evo::to_int(M), k = evo::to_int(CVNum);
     const double* F = ObjV.matrix(Nind, M);
     const int* b = signs ? signs.ivector(M) : nullptr;

@@ -76,7 +76,7 @@ PyObject* ornavi(evo::Args& a) {
     PyObject* old = a[OLD_IDEALPOINT];
     evo::require_ndarray(old, 1, M_OLD);
     if (evo::length(old) < M) evo::fail(M_OLD_LEN);
-    evo::Array idealPoint = evo::Array::empty({M}, evo::Elem::f64);
+    evo::Output idealPoint = evo::Output::empty({M}, evo::Elem::f64);
     // The population's point: the column reduction, or the one row itself.
     evo::Array reduced;
     if (N != 1) reduced = evo::Array::coerce_elements(evo::ideal_point(work, N, M, reverse).get(), evo::Elem::f64, M);

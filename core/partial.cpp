@@ -49,7 +49,7 @@ evo::Array rows(PyObject* X) {
 
 PyObject* maxima(const evo::Array& x, bool first) {
     const Py_ssize_t N = x.dim(0), M = x.dim(1);
-    evo::Array out = evo::Array::empty({1, M}, evo::Elem::f64);
+    evo::Output out = evo::Output::empty({1, M}, evo::Elem::f64);
     const double* X = x.matrix(N, M);
     double* m = out.out_matrix(1, M);
     evo::unlocked((std::int64_t)N * M, [&] {
@@ -63,7 +63,7 @@ PyObject* maxima(const evo::Array& x, bool first) {
 PyObject* working(const evo::Array& x, PyObject* maxormins, PyObject* CV, PyObject* maxima) {
     const Py_ssize_t N = x.dim(0), M = x.dim(1);
     const int n = evo::to_int(N), m = evo::to_int(M);
-    evo::Array out = evo::Array::empty({N, M}, evo::Elem::f64);
+    evo::Output out = evo::Output::empty({N, M}, evo::Elem::f64);
     const double* X = x.matrix(N, M);
     double* R = out.out_matrix(N, M);
     if (maxormins != Py_None) {
@@ -113,7 +113,7 @@ PyObject* extreme(const evo::Array& x, bool maximum) {
         return ulvaro_steps::sole_extreme(X, N * M, maximum, value);
     });
     if (!sole) value = evo::to_double(evo::np_extreme(x.obj(), maximum).get());
-    evo::Array out = evo::Array::empty({1, 2}, evo::Elem::f64);
+    evo::Output out = evo::Output::empty({1, 2}, evo::Elem::f64);
     double* o = out.out_matrix(1, 2);
     o[0] = value;
     o[1] = sole;

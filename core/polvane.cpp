@@ -72,7 +72,7 @@ evo::Ref shape_item(PyObject* obj, int axis) {
 using evo::Elem;
 
 // The rows of matrix X (rows x dim) divided by their norms, into `unit`.
-void normalize(PyObject* X, evo::Array& unit, Py_ssize_t rows, Py_ssize_t dim, int Parallel) {
+void normalize(PyObject* X, evo::Output& unit, Py_ssize_t rows, Py_ssize_t dim, int Parallel) {
     evo::Array Xm = evo::ndarray_argument(X, Elem::f64, 2);
     const double* x = Xm.matrix(rows, dim);
     double* u = unit.out_matrix(rows, dim);
@@ -100,7 +100,7 @@ PyObject* polvane(evo::Args& a) {
     const Py_ssize_t dim = evo::index_value(col_a.get());
 
     if (metric == EUCLIDEAN || metric == CITYBLOCK) {
-        evo::Array C = evo::Array::empty({ra, rb}, Elem::f64);
+        evo::Output C = evo::Output::empty({ra, rb}, Elem::f64);
         evo::Array Am = evo::ndarray_argument(A, Elem::f64, 2);
         const std::int64_t work = (std::int64_t)ra * rb * (dim > 0 ? dim : 1);
         if (self) {
@@ -121,15 +121,15 @@ PyObject* polvane(evo::Args& a) {
     }
 
     // Cosine: the rows divided by their norms, then the matrix product of the unit rows.
-    evo::Array A_unit = evo::Array::empty({ra, dim}, Elem::f64);
-    evo::Array B_unit;
-    if (!self) B_unit = evo::Array::empty({rb, evo::index_value(col_b.get())}, Elem::f64);
+    evo::Output A_unit = evo::Output::empty({ra, dim}, Elem::f64);
+    evo::Output B_unit;
+    if (!self) B_unit = evo::Output::empty({rb, evo::index_value(col_b.get())}, Elem::f64);
     normalize(A, A_unit, ra, dim, Parallel);
     if (!self) normalize(B, B_unit, rb, dim, Parallel);
     const Py_ssize_t cols = self ? ra : rb;
     evo::Ref product = evo::matmul(A_unit.obj(), evo::getattr((self ? A_unit : B_unit).obj(), kT).get());
     if (metric == COSINE_SIMILARITY) return product.release();
-    evo::Array C = evo::Array::adopt(std::move(product), Elem::f64, 2);
+    evo::Output C = evo::Output::adopt(std::move(product), Elem::f64, 2);
     double* c = C.out_matrix(ra, cols);
     const int n = evo::to_int(ra), m = evo::to_int(cols);
     evo::unlocked((std::int64_t)n * m, [&] { num_sub_matrix(1.0, c, c, n, m, Parallel); });  // 1 - similarity

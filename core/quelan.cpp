@@ -70,7 +70,7 @@ PyObject* quelan(evo::Args& a) {
     moead::Aggregation in = moead::aggregation_inputs(a, EVOCORE_AGGREGATION_GROUP);
     if (in.ideal) return in.ideal.release();
 
-    evo::Array CombinObjV = evo::Array::empty({in.rows(), 1}, evo::Elem::f64);
+    evo::Output CombinObjV = evo::Output::empty({in.rows(), 1}, evo::Elem::f64);
     auto kernel = in.one_row() ? _quelan_1D : _quelan;
     const moead::AggregationData d = in.data(CombinObjV);
     evo::unlocked(d.work, [&] {

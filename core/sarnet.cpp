@@ -188,16 +188,16 @@ PyObject* sarnet(evo::Args& a) {
     const int randDelta = evo::rand_delta(a);
 
     bool done;
-    evo::Array NewChrom;
+    evo::Output NewChrom;
     if (!global) {
         const int rows = half ? Nind / 2 : Nind;
-        NewChrom = evo::Array::empty({rows, Lind}, evo::Elem::i32);
+        NewChrom = evo::Output::empty({rows, Lind}, evo::Elem::i32);
         auto kernel = half ? _sarnet_half : _sarnet;
         int* out = NewChrom.out_imatrix(rows, Lind);
         done = evo::unlocked(work, [&] { return kernel(genes, Nind, Lind, Lb, Ub, out, pc, randDelta, Parallel); });
     } else {
         const int Num = evo::int_sign_against(Half_N, Nind) > 0 ? Nind : evo::int_value(Half_N);
-        NewChrom = evo::Array::empty({Num, Lind}, evo::Elem::i32);
+        NewChrom = evo::Output::empty({Num, Lind}, evo::Elem::i32);
         int* out = NewChrom.out_imatrix(Num, Lind);
         done = evo::unlocked((std::int64_t)Num * Lind, [&] {
             return _sarnet_gb(genes, Nind, Lind, Lb, Ub, out, Num, randDelta, Parallel);

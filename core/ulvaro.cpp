@@ -106,7 +106,7 @@ evo::Ref extreme(PyObject* ObjV, const double* v, std::ptrdiff_t n, bool maximum
 // columns, the extremes) read from its memory, NumPy's element operations run in place.
 PyObject* fitness_in_place(evo::Ref ObjV, Py_ssize_t Nind, PyObject* k) {
     if (Nind == 0) return fitness(std::move(ObjV), Nind, k);  // NumPy's error for ObjV[0]
-    evo::Array work = evo::Array::adopt(ObjV, evo::Elem::f64, 2);
+    evo::Output work = evo::Output::adopt(ObjV, evo::Elem::f64, 2);
     const double* v = work.matrix(Nind, 1);
     if (all_equal(v, Nind, v[0])) return evo::np_ones({Nind, 1}).release();
     const evo::Ref hi = extreme(ObjV.get(), v, Nind, true);
@@ -149,8 +149,8 @@ PyObject* ulvaro(evo::Args& a) {
         const Py_ssize_t rows = evo::shape_at(ObjV.get(), 0);
         if (evo::shape_at(cv, 0) != rows) evo::fail(M_CV_ROWS);
         evo::Array CVf = evo::Array::coerce(cv, evo::Elem::f64, 2);
-        evo::Array work = owned ? evo::Array::adopt(ObjV, evo::Elem::f64, 2)
-                                : evo::Array::copy_of(evo::Array::coerce(ObjV.get(), evo::Elem::f64, 2));
+        evo::Output work = owned ? evo::Output::adopt(ObjV, evo::Elem::f64, 2)
+                                : evo::Output::copy_of(evo::Array::coerce(ObjV.get(), evo::Elem::f64, 2));
         const Py_ssize_t M = work.dim(1), CVNum = CVf.dim(1);
         double* F = work.out_matrix(rows, M);
         const double* cvp = CVf.matrix(rows, CVNum);

@@ -72,7 +72,7 @@ PyObject* variation(evo::Args& a) {
     const double prob = evo::to_double(a[PROB]);
 
     const int n = evo::to_int(rows), m = evo::to_int(d);
-    evo::Array out = evo::Array::empty({sbx ? 2 * rows : rows, d}, evo::Elem::f64);
+    evo::Output out = evo::Output::empty({sbx ? 2 * rows : rows, d}, evo::Elem::f64);
     const double* X_ = x.matrix(rows, d);
     const double* l = lo.vector(d);
     const double* u = hi.vector(d);

@@ -99,7 +99,7 @@ PyObject* velkor(evo::Args& a) {
     if (checkLen(lens, Nvar)) evo::fail(M_LENGTH);
     if (checkLenNegative(lens, Nvar)) evo::fail(M_NEGATIVE);
 
-    evo::Array Chrom = evo::Array::empty({Nind, Lind}, evo::Elem::i32);
+    evo::Output Chrom = evo::Output::empty({Nind, Lind}, evo::Elem::i32);
     const double* phen = Phen.matrix(Nind, Nvar);
     int* out = Chrom.out_imatrix(Nind, Lind);
     const bool done = evo::unlocked((std::int64_t)Nind * (Nvar + (std::int64_t)Lind), [&] {

@@ -65,7 +65,6 @@ Array& Array::operator=(Array&& o) noexcept {
     dims_[0] = o.dims_[0];
     dims_[1] = o.dims_[1];
     shape_ = o.shape_ == o.dims_ ? dims_ : o.shape_;
-    writable_ = o.writable_;
     held_ = std::exchange(o.held_, false);
     if (held_) {
         view_ = o.view_;
@@ -91,8 +90,7 @@ void Array::reset() noexcept {
     ref_ = nullptr;
 }
 
-void Array::set_data(void* buf, Py_ssize_t len, Py_ssize_t itemsize, int ndim, const Py_ssize_t* shape,
-                     bool writable) {
+void Array::set_data(void* buf, Py_ssize_t len, Py_ssize_t itemsize, int ndim, const Py_ssize_t* shape) {
     buf_ = (char*)buf;
     len_ = len;
     itemsize_ = itemsize;
@@ -103,7 +101,6 @@ void Array::set_data(void* buf, Py_ssize_t len, Py_ssize_t itemsize, int ndim, c
     } else {
         shape_ = shape;
     }
-    writable_ = writable;
 }
 
 // ---- exact ndarrays, read directly -------------------------------------------------------------
@@ -168,7 +165,7 @@ bool Array::direct_view(PyObject* obj, Elem elem, int ndim, bool writable) {
     if ((std::uintptr_t)a.data % (std::uintptr_t)itemsize != 0) return false;
     Py_ssize_t n = 1;
     for (int k = 0; k < a.nd; ++k) n *= a.dimensions[k];
-    set_data(a.data, n * itemsize, itemsize, a.nd, a.dimensions, writable);
+    set_data(a.data, n * itemsize, itemsize, a.nd, a.dimensions);
     return true;
 }
 
@@ -202,20 +199,19 @@ void Array::acquire(Ref obj, Elem elem, int ndim, bool writable) {
                      view_.itemsize, view_.itemsize == 1 ? "" : "s", c_name(elem), want, want == 1 ? "" : "s");
         rethrow();
     }
-    set_data(view_.buf, view_.len, view_.itemsize, view_.ndim, view_.shape, writable);
-    if ((std::uintptr_t)buf_ % (std::uintptr_t)itemsize_ != 0) realign(elem);
+    set_data(view_.buf, view_.len, view_.itemsize, view_.ndim, view_.shape);
+    if ((std::uintptr_t)buf_ % (std::uintptr_t)itemsize_ != 0) realign(elem, writable);
 }
 
 // A buffer of the right type and order whose address is not a multiple of its element size (NumPy
 // makes such views of byte buffers): the kernels get an aligned copy of the same bytes instead.
-void Array::realign(Elem elem) {
-    if (writable_) {
+void Array::realign(Elem elem, bool writable) {
+    if (writable) {
         PyErr_SetString(PyExc_ValueError, "Buffer is not aligned");
         rethrow();
     }
-    Array copy = empty(shape_, ndim_, elem);
+    Output copy = Output::empty(shape_, ndim_, elem);
     std::memcpy(copy.buf_, buf_, (size_t)len_);
-    copy.writable_ = false;
     *this = std::move(copy);
 }
 
@@ -254,11 +250,11 @@ Array Array::coerced(PyObject* obj, Elem elem, int ndim) {
     return a;
 }
 
-Array Array::empty(std::initializer_list<Py_ssize_t> shape, Elem elem) {
+Output Output::empty(std::initializer_list<Py_ssize_t> shape, Elem elem) {
     return empty(shape.begin(), (int)shape.size(), elem);
 }
 
-Array Array::empty(const Py_ssize_t* shape, int ndim, Elem elem) {
+Output Output::empty(const Py_ssize_t* shape, int ndim, Elem elem) {
     Ref numpy = np();
     Ref empty = attr_of(numpy.get(), names.empty);
     Ref dims = Ref::steal(PyTuple_New(ndim));
@@ -267,13 +263,13 @@ Array Array::empty(const Py_ssize_t* shape, int ndim, Elem elem) {
     PyObject* argv[] = {nullptr, dims.get(), type.get()};
     Ref result = Ref::steal(PyObject_Vectorcall(empty.get(), argv + 1, 1 | PY_VECTORCALL_ARGUMENTS_OFFSET,
                                                 names.dtype_kw));
-    Array a;
+    Output a;
     a.acquire(std::move(result), elem, ndim, true);
     return a;
 }
 
-Array Array::copy_of(const Array& src) {
-    Array a = empty({src.dim(0), src.dim(1)}, Elem::f64);
+Output Output::copy_of(const Array& src) {
+    Output a = empty({src.dim(0), src.dim(1)}, Elem::f64);
     double* to = a.out_matrix(src.dim(0), src.dim(1));
     std::memcpy(to, src.matrix(src.dim(0), src.dim(1)), (size_t)src.len_);
     return a;
@@ -311,15 +307,6 @@ const double* Array::elements(Py_ssize_t n) const {
         rethrow();
     }
     return (const double*)buf_;
-}
-
-void* Array::out_data(Py_ssize_t n0, Py_ssize_t n1, int ndim) {
-    const void* p = data(n0, n1, ndim);
-    if (!writable_) {
-        PyErr_SetString(PyExc_SystemError, "writing to an argument's buffer");
-        rethrow();
-    }
-    return const_cast<void*>(p);
 }
 
 PyObject* Array::release() {
@@ -381,8 +368,8 @@ Ref reduce_axis0(PyObject* a, bool maximum) {
 
 // ---- arrays a call made itself ----------------------------------------------------------------
 
-Array Array::adopt(Ref obj, Elem elem, int ndim) {
-    Array a;
+Output Output::adopt(Ref obj, Elem elem, int ndim) {
+    Output a;
     a.acquire(std::move(obj), elem, ndim, true);
     return a;
 }

@@ -1,8 +1,11 @@
 // Array arguments and results: the ndarray check, coercion and typed buffers.
 //
-// Every pointer a kernel receives comes from an `Array`: a reference to the array object together
-// with its memory as C-contiguous elements of the exact type, checked against the counts the
-// kernel is told.  An exact ndarray is read from its own fields, once import has seen them describe
+// An argument reaches a kernel in three steps: coerced (`Array::coerce` and its kin: contiguity,
+// then the element type, each only when needed), read through a view that is checked against the
+// counts the kernel is told (`matrix`, `vector`: const data only), while the kernel writes into an
+// `Output`, an array the call made itself (`Output::empty`), the only kind whose data can be
+// written.  Every pointer a kernel receives comes from one of them: a reference to the array
+// object together with its memory as C-contiguous elements of the exact type.  An exact ndarray is read from its own fields, once import has seen them describe
 // an array as its buffer export does (numpy_layout.hpp); any other object is asked through the
 // buffer protocol.  Whatever an argument's `flags`, `dtype` or `shape` attributes claim, a kernel
 // cannot read or write outside that memory.
@@ -16,6 +19,9 @@ namespace evo {
 
 enum class Elem { f64, i32 };
 
+class Output;
+
+// A read-only array: a call's argument, coerced, or a result moved from an Output.
 class Array {
 public:
     Array() noexcept = default;
@@ -35,37 +41,6 @@ public:
     // long as the data are exactly `n` elements (np.matrix reductions stay 2-D, for example); the
     // array is held, the point being the result of a call.
     static Array coerce_elements(PyObject* obj, Elem elem, Py_ssize_t n);
-    // np.empty(shape, dtype=float or np.int32), through the module global np.
-    static Array empty(std::initializer_list<Py_ssize_t> shape, Elem elem);
-    static Array empty(const Py_ssize_t* shape, int ndim, Elem elem);
-    // A new C-contiguous float64 array holding a copy of `src`.
-    static Array copy_of(const Array& src);
-
-
-    explicit operator bool() const noexcept { return bool(ref_); }
-    PyObject* obj() const noexcept { return ref_.get(); }
-    Py_ssize_t dim(int axis) const noexcept { return shape_[axis]; }
-
-    // The data of a (rows x cols) matrix or an n-vector, after checking that the buffer has
-    // exactly that shape.  The mutable forms need an array that this call made.
-    const double* matrix(Py_ssize_t rows, Py_ssize_t cols) const { return (const double*)data(rows, cols, 2); }
-    const double* vector(Py_ssize_t n) const { return (const double*)data(n, 0, 1); }
-    const int* ivector(Py_ssize_t n) const { return (const int*)data(n, 0, 1); }
-    // The first n elements of a vector that holds at least n.
-    const double* head(Py_ssize_t n) const;
-    // The data of an array of exactly n elements, whatever its number of dimensions.
-    const double* elements(Py_ssize_t n) const;
-    double* out_matrix(Py_ssize_t rows, Py_ssize_t cols) { return (double*)out_data(rows, cols, 2); }
-    double* out_vector(Py_ssize_t n) { return (double*)out_data(n, 0, 1); }
-
-    // Hands the array to the caller, as a new reference (the buffer is released first).
-    PyObject* release();
-
-    // An array this call made and alone holds (a NumPy result computed from exact ndarrays),
-    // taken writable as C-contiguous data of the element type; the call may change it in place.
-    static Array adopt(Ref obj, Elem elem, int ndim);
-
-    // ---- int32 data and explicit conversions (definitions in convert.cpp) ----
     // obj.astype(float) or obj.astype(np.int32), always a new array, taken as it comes: a
     // result of another number of dimensions raises the buffer-dimension ValueError.
     static Array astype(PyObject* obj, Elem elem, int ndim);
@@ -73,27 +48,40 @@ public:
     // data of the element type and number of dimensions, else an empty Array (nothing is
     // converted or raised).
     static Array in_place(PyObject* obj, Elem elem, int ndim);
-    // The data of an int32 (rows x cols) result, after checking shape and element type.
-    int* out_imatrix(Py_ssize_t rows, Py_ssize_t cols);
-    int* out_ivector(Py_ssize_t n);
 
+    explicit operator bool() const noexcept { return bool(ref_); }
+    PyObject* obj() const noexcept { return ref_.get(); }
+    Py_ssize_t dim(int axis) const noexcept { return shape_[axis]; }
+
+    // The data of a (rows x cols) matrix or an n-vector, after checking that the buffer has
+    // exactly that shape.
+    const double* matrix(Py_ssize_t rows, Py_ssize_t cols) const { return (const double*)data(rows, cols, 2); }
+    const double* vector(Py_ssize_t n) const { return (const double*)data(n, 0, 1); }
     const int* imatrix(Py_ssize_t rows, Py_ssize_t cols) const { return (const int*)data(rows, cols, 2); }
+    const int* ivector(Py_ssize_t n) const { return (const int*)data(n, 0, 1); }
+    // The first n elements of a vector that holds at least n.
+    const double* head(Py_ssize_t n) const;
+    // The data of an array of exactly n elements, whatever its number of dimensions.
+    const double* elements(Py_ssize_t n) const;
     // The number of elements of the buffer.
     Py_ssize_t size() const noexcept { return itemsize_ ? len_ / itemsize_ : 0; }
 
+    // Hands the array to the caller, as a new reference (the buffer is released first).
+    PyObject* release();
+
 private:
+    friend class Output;
     static constexpr int kAnyDims = -1;
     void acquire(Ref obj, Elem elem, int ndim, bool writable);
     static Array coerced(PyObject* obj, Elem elem, int ndim);
-    void realign(Elem elem);
+    void realign(Elem elem, bool writable);
     bool try_fast_view(PyObject* obj, Elem elem, int ndim, bool borrow);
     bool direct_view(PyObject* obj, Elem elem, int ndim, bool writable);
     const void* data(Py_ssize_t n0, Py_ssize_t n1, int ndim) const;
-    void* out_data(Py_ssize_t n0, Py_ssize_t n1, int ndim);
-    int* int_data(void* p) const;
+    int* int_data(const void* p) const;
     void reset() noexcept;
 
-    void set_data(void* buf, Py_ssize_t len, Py_ssize_t itemsize, int ndim, const Py_ssize_t* shape, bool writable);
+    void set_data(void* buf, Py_ssize_t len, Py_ssize_t itemsize, int ndim, const Py_ssize_t* shape);
 
     // The data: read from an exact ndarray directly, or from a buffer that `view_` holds.
     Ref ref_;
@@ -103,9 +91,32 @@ private:
     const Py_ssize_t* shape_ = dims_;  // dims_, or a held buffer's own shape beyond two dimensions
     Py_ssize_t dims_[2] = {};
     bool held_ = false;  // view_ is a buffer to release (set only then)
-    bool writable_ = false;
     bool borrowed_ = false;  // ref_ is the caller's reference, not one of the Array's own
     Py_buffer view_;
+};
+
+// An array the call made and alone holds, whose data the kernels write.  Moved into an Array,
+// it is read like an argument.
+class Output : public Array {
+public:
+    Output() noexcept = default;
+    // np.empty(shape, dtype=float or np.int32), through the module global np.
+    static Output empty(std::initializer_list<Py_ssize_t> shape, Elem elem);
+    static Output empty(const Py_ssize_t* shape, int ndim, Elem elem);
+    // A new C-contiguous float64 array holding a copy of `src`.
+    static Output copy_of(const Array& src);
+    // A NumPy result computed from exact ndarrays, taken writable as C-contiguous data of the
+    // element type; the call changes it in place.
+    static Output adopt(Ref obj, Elem elem, int ndim);
+
+    // The data to write, after the same shape checks as the views.
+    double* out_matrix(Py_ssize_t rows, Py_ssize_t cols) { return (double*)data(rows, cols, 2); }
+    double* out_vector(Py_ssize_t n) { return (double*)data(n, 0, 1); }
+    int* out_imatrix(Py_ssize_t rows, Py_ssize_t cols) { return int_data(data(rows, cols, 2)); }
+    int* out_ivector(Py_ssize_t n) { return int_data(data(n, 0, 1)); }
+
+private:
+    void* data(Py_ssize_t n0, Py_ssize_t n1, int ndim) { return const_cast<void*>(Array::data(n0, n1, ndim)); }
 };
 
 // The ndarray check: an instance of numpy.ndarray (subclasses pass) whose `ndim` equals `ndim`;

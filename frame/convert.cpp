@@ -37,17 +37,13 @@ Array Array::in_place(PyObject* obj, Elem elem, int ndim) {
     return Array();
 }
 
-int* Array::int_data(void* p) const {
+int* Array::int_data(const void* p) const {
     if (itemsize_ != (Py_ssize_t)sizeof(int)) {  // acquire() admitted only double or int
         PyErr_SetString(PyExc_SystemError, "int32 data asked of a float64 array");
         rethrow();
     }
-    return (int*)p;
+    return (int*)const_cast<void*>(p);
 }
-
-int* Array::out_imatrix(Py_ssize_t rows, Py_ssize_t cols) { return int_data(out_data(rows, cols, 2)); }
-
-int* Array::out_ivector(Py_ssize_t n) { return int_data(out_data(n, 0, 1)); }
 
 MatrixRows::MatrixRows(PyObject* m, Py_ssize_t rows, Py_ssize_t cols)
     : m_(Ref::borrow(m)), rows_(rows), cols_(cols), whole_(Array::in_place(m, Elem::f64, 2)) {

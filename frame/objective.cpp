@@ -43,11 +43,11 @@ namespace evo {
 void working_matrix(Array& ObjV, Py_ssize_t Nind, Py_ssize_t Lind, PyObject* maxormins, PyObject* CV,
                     WorkingMessages msg) {
     if (maxormins == Py_None && CV == Py_None) return;
-    Array work;
+    Output work;
     if (maxormins != Py_None) {
         if (!is_ndarray(maxormins) || ndim_differs(maxormins, 1) || length(maxormins) != Lind) fail(msg.maxormins);
         Array signs = Array::coerce(maxormins, Elem::i32, 1);
-        work = Array::empty({Nind, Lind}, Elem::f64);
+        work = Output::empty({Nind, Lind}, Elem::f64);
         const double* a = ObjV.matrix(Nind, Lind);
         const int* b = signs.ivector(Lind);
         double* r = work.out_matrix(Nind, Lind);
@@ -58,7 +58,7 @@ void working_matrix(Array& ObjV, Py_ssize_t Nind, Py_ssize_t Lind, PyObject* max
         if (ndim_differs(CV, 2) || shape_at(CV, 0) != Nind) fail(msg.CV);
         // The working copy of ObjV, unless the product already is one, is written by the rule itself.
         const bool copy = !work;
-        if (copy) work = Array::empty({Nind, Lind}, Elem::f64);
+        if (copy) work = Output::empty({Nind, Lind}, Elem::f64);
         Array cv = Array::coerce(CV, Elem::f64, 2);
         const Py_ssize_t CVNum = cv.dim(1);
         double* R = work.out_matrix(Nind, Lind);
@@ -78,7 +78,7 @@ void working_matrix(Array& ObjV, Py_ssize_t Nind, Py_ssize_t Lind, PyObject* max
 
 Ref ideal_point(const Array& work, Py_ssize_t Nind, Py_ssize_t Lind, bool maximum) {
     if (Py_TYPE(work.obj()) != ndarray_type() || Nind < 1) return reduce_axis0(work.obj(), maximum);
-    Array point = Array::empty({Lind}, Elem::f64);
+    Output point = Output::empty({Lind}, Elem::f64);
     const double* X = work.matrix(Nind, Lind);
     double* out = point.out_vector(Lind);
     unlocked((std::int64_t)Nind * Lind, [&] {
