@@ -20,7 +20,6 @@ pytestmark = pytest.mark.skipif(bool(missing), reason=f"operators not built: {mi
 
 if not missing:
     from evocore import algorithms
-    from evocore.algorithms import _gray, _permutation, _shared
     from evocore.demo import cli, constrained, tsp
 
 try:
@@ -68,19 +67,6 @@ def test_simplex_lattice():
         assert len(np.unique(W, axis=0)) == count
 
 
-@pytest.mark.parametrize("lb,ub", [(0.0, 1.0), (-5.0, 20.0)])
-def test_variation_stays_in_bounds(lb, ub):
-    rng = np.random.default_rng(1)
-    lo, hi = np.full(30, lb), np.full(30, ub)
-    P = lo + rng.random((200, 30)) * (hi - lo)
-    P[:10] = lb
-    P[10:20] = ub
-    for child in _shared._sbx(P, P[::-1], rng, lo, hi, 15.0):
-        child = _shared._polynomial_mutation(child, rng, lo, hi)
-        assert child.shape == P.shape and child.min() >= lb and child.max() <= ub
-        assert np.unique(child).size > 100
-
-
 SQUARE = np.array([[0.0, 0.0], [10.0, 0.0], [10.0, 10.0], [0.0, 10.0]])
 
 
@@ -98,20 +84,6 @@ def test_euc_2d_rounds_to_the_nearest_integer():
     D = tsp.euc_2d(np.array([[0.0, 0.0], [3.0, 4.0], [1.0, 1.0], [1.5, 2.0]]))
     assert D[0].tolist() == [0, 5, 1, 3]        # 1.414 -> 1, 2.5 -> 3
     assert np.array_equal(D, D.T)
-
-
-@pytest.mark.parametrize("near", [None, 2])
-def test_two_opt_uncrosses(near):
-    D = tsp.euc_2d(SQUARE)
-    lists = None if near is None else _permutation._neighbours(D, near)
-    assert algorithms.tour_length(D, _permutation._two_opt(D, [0, 2, 1, 3], lists)) == 40
-    rng = np.random.default_rng(5)
-    coords = rng.random((40, 2)) * 1000
-    D = tsp.euc_2d(coords)
-    tours = np.array([rng.permutation(40) for _ in range(6)])
-    better = _permutation._two_opt(D, tours, lists if near is None else _permutation._neighbours(D, 8))
-    assert all(sorted(t) == list(range(40)) for t in better)
-    assert (algorithms.tour_length(D, better) < algorithms.tour_length(D, tours)).all()
 
 
 @pytest.mark.parametrize("name", tsp.INSTANCES if not missing else [])
@@ -143,28 +115,6 @@ def test_embedding_keeps_plane_distances():
     assert np.allclose(np.sqrt(((xy[:, None] - xy[None]) ** 2).sum(axis=2)), D)
 
 
-@pytest.mark.parametrize("chrom,bits,lb,ub,expected", [
-    ([[0, 1, 0, 0]], 4, [0.0], [10.0], [[70.0 / 15.0]]),     # Gray 0100 = binary 0111 = 7
-    ([[1, 0, 0, 0]], 4, [0.0], [10.0], [[10.0]]),            # Gray 1000 = 15: the upper bound
-    ([[0, 1, 1, 1, 0, 1]], 3, [0.0, -7.0], [7.0, 0.0], [[2.0, -1.0]]),   # 2, then 6
-])
-def test_gray_decode(chrom, bits, lb, ub, expected):
-    got = _gray._gray_decode(np.array(chrom, dtype=np.int32), bits, np.array(lb),
-                                  np.array(ub))
-    assert np.allclose(got, expected, rtol=0, atol=1e-12)
-
-
-def test_gray_decode_inverts_velkor():
-    lb, ub, bits = constrained.LB, constrained.UB, 10
-    codes = np.random.default_rng(3).integers(0, 2 ** bits, size=(20, len(lb)))
-    X = lb + codes * (ub - lb) / (2 ** bits - 1)
-    n = len(lb)
-    FieldD = np.vstack((np.full(n, bits), lb, ub, np.ones(n), np.zeros(n), np.ones(n),
-                        np.ones(n), np.ones(n)))            # discrete: rounded, exact codes
-    Chrom = evocore.velkor(X, FieldD)
-    assert np.allclose(_gray._gray_decode(Chrom, bits, lb, ub), X, rtol=0, atol=1e-9)
-
-
 def test_g04_at_the_best_known_point():
     x = np.array([[78.0, 33.0, 29.9952560256815985, 45.0, 36.7758129057882073]])
     f, G = constrained.g04(x)
@@ -190,13 +140,6 @@ def test_read_tsplib():
     assert coords.tolist() == [[0.0, 0.0], [3.0, 0.0], [3.0, 4.0]]
     with pytest.raises(ValueError, match="EUC_2D"):
         tsp.read_tsplib(text.replace("EUC_2D", "GEO"))
-
-
-def test_double_bridge_keeps_the_cities():
-    rng = np.random.default_rng(0)
-    tour = rng.permutation(30)
-    kicked = _permutation._double_bridge(tour, rng)
-    assert sorted(kicked) == list(range(30)) and not np.array_equal(kicked, tour)
 
 
 def test_plain_progress_lines(capsys):
