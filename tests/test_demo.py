@@ -166,13 +166,16 @@ def test_bench_passes_its_arguments_on_and_draws_the_chart(tmp_path, monkeypatch
     assert (out / "bench.png").is_file() == HAVE_MATPLOTLIB
 
 
-def test_problem_names_and_banner():
-    names = cli.problem_names("ZDT1, kroa100,Constrained,zdt1")
-    assert names == ["zdt1", "kroA100", "g04"]
-    args = cli.argparse.Namespace(seed=7, quick=False)
-    assert cli.banner(names + ["ctp1", "tnk", "dtlz1"], args) == (
-        "evocore 2.7.0, seed 7: MOEA/D on ZDT1 and CTP1; a permutation GA on kroA100; "
-        "a Gray-coded GA on G04; NSGA-II on TNK; NSGA-III on DTLZ1").replace("2.7.0", evocore.__version__)
+def test_problem_runs_the_named_problems_once_each_in_order(monkeypatch, capsys):
+    ran = []
+    for runner in ("run_moead", "run_nsga", "run_tsp", "run_constrained"):
+        monkeypatch.setattr(cli, runner, lambda name, args, plt, runner=runner: ran.append((runner, name))
+                            or dict(problem=name, result="", reference="", seconds=0.0))
+    monkeypatch.setattr(cli, "pyplot", lambda: None)
+    assert cli.main(["--problem", "ZDT1, kroa100,Constrained,zdt1,tnk", "--seed", "7"]) == 0
+    assert ran == [("run_moead", "zdt1"), ("run_tsp", "kroA100"), ("run_constrained", "g04"), ("run_nsga", "tnk")]
+    banner = capsys.readouterr().out.splitlines()[0]
+    assert "seed 7:" in banner and all(name.lower() in banner.lower() for _, name in ran)
 
 
 @pytest.mark.parametrize("args,status,line", [
