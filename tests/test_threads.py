@@ -3,6 +3,7 @@ interpreter they run side by side without any interpreter lock, so every piece o
 share is exercised), arrays written by another thread while a kernel reads them, and an
 interpreter that exits while a daemon thread is inside a kernel."""
 
+import concurrent.futures
 import threading
 
 import numpy as np
@@ -166,7 +167,8 @@ time.sleep(0.2)
 @pytest.mark.parametrize("parallel", [False, True])
 def test_exit_while_a_daemon_thread_is_inside_a_kernel(parallel):
     # CPython ends such a thread when it asks for the lock back during finalisation
-    codes = [run_python(EXIT.format(parallel=parallel)).returncode for _ in range(10)]
+    with concurrent.futures.ThreadPoolExecutor(max_workers=4) as pool:
+        codes = [p.returncode for p in pool.map(run_python, [EXIT.format(parallel=parallel)] * 10)]
     assert codes == [0] * 10
 
 
