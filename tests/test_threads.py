@@ -1,7 +1,7 @@
 """Calls under threads: every operator from several threads at once (on a free-threaded
 interpreter they run side by side without any interpreter lock, so every piece of state that calls
-share is exercised), arrays written by another thread while a kernel reads them, and an
-interpreter that exits while a daemon thread is inside a kernel."""
+share is exercised), arrays written by another thread while a kernel reads them, an interpreter
+that exits while a daemon thread is inside a kernel, and the same bytes from a team of any size."""
 
 import concurrent.futures
 import threading
