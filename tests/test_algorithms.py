@@ -13,7 +13,10 @@ import evocore
 from _support import assert_bytes_equal
 
 from evocore import algorithms
+from evocore.algorithms import _gray, _permutation
 from evocore.algorithms import MOEAD, NSGA2, NSGA3, gray_ga, moead, nsga2, nsga3, permutation_ga
+from evocore.core._variation import _variation
+from evocore.demo import tsp
 
 
 def half_plane(X):
@@ -352,7 +355,6 @@ def mutation_entry(x, lo, hi, r, u, eta, d):
 
 @pytest.mark.parametrize("eta,prob", [(15.0, 0.9), (30.0, 1.0), (0.0, 0.5)])
 def test_the_compiled_variation_computes_each_entry_as_described(eta, prob):
-    from evocore.core._variation import _variation
     rng = np.random.default_rng(int(eta))
     lb, ub = np.array([0.0, -5.0, 2.0, -1e-3]), np.array([1.0, 5.0, 3.0, 1e-3])
     P1, P2 = lb + rng.random((30, 4)) * (ub - lb), lb + rng.random((30, 4)) * (ub - lb)
@@ -383,9 +385,23 @@ def test_the_compiled_variation_computes_each_entry_as_described(eta, prob):
     (("sbx", np.ones((2, 2)), np.ones((2, 2)), np.zeros(2), np.ones(2), np.ones((2, 7)), 20, "x"), "prob must be"),
 ])
 def test_the_compiled_variation_refuses_what_it_cannot_use(args, message):
-    from evocore.core._variation import _variation
     with pytest.raises(RuntimeError, match=message):
         _variation(*args)
+
+
+# Unclipped, rounding puts each of these results one ulp outside the box [-0.2, 0.9]: the clip
+# must put it on the bound.  sbx's rand: the pair and the variable crossed, u, no swap.
+@pytest.mark.parametrize("step, parents, rand, eta, bound", [
+    ("sbx", [-0.2, 0.4], [0, 0, 1 - 2**-53, 1], 15, -0.2),      # the lower child
+    ("sbx", [0.7, 0.9], [0, 0, 1 - 2**-53, 1], 15, 0.9),        # the upper child
+    ("mutation", [-0.1], [0, 0], 20, -0.2),                      # a step down
+    ("mutation", [0.8], [0, 1 - 2**-53], 20, 0.9),               # a step up
+])
+def test_the_compiled_variation_clips_what_rounding_puts_outside_the_box(step, parents, rand, eta, bound):
+    lb, ub = np.array([-0.2]), np.array([0.9])
+    P = [np.array([[p]]) for p in parents] + [None]
+    C = _variation(step, P[0], P[1], lb, ub, np.array([rand], dtype=float), eta)
+    assert bound in C and (C >= lb).all() and (C <= ub).all()
 
 
 def test_polynomial_mutation_changes_about_one_variable_a_row_inside_the_box():
@@ -402,6 +418,48 @@ def test_polynomial_mutation_changes_about_one_variable_a_row_inside_the_box():
     parents = np.concatenate((X[:50], X[50:100]))[:99]
     assert children.shape == (99, 4)
     assert np.array_equal(copies, (children == parents).all(axis=1))
+
+
+@pytest.mark.parametrize("near", [None, 2])
+def test_two_opt_uncrosses(near):
+    D = tsp.euc_2d(np.array([[0.0, 0.0], [10.0, 0.0], [10.0, 10.0], [0.0, 10.0]]))
+    lists = None if near is None else _permutation._neighbours(D, near)
+    assert algorithms.tour_length(D, _permutation._two_opt(D, [0, 2, 1, 3], lists)) == 40
+    rng = np.random.default_rng(5)
+    coords = rng.random((40, 2)) * 1000
+    D = tsp.euc_2d(coords)
+    tours = np.array([rng.permutation(40) for _ in range(6)])
+    better = _permutation._two_opt(D, tours, lists if near is None else _permutation._neighbours(D, 8))
+    assert all(sorted(t) == list(range(40)) for t in better)
+    assert (algorithms.tour_length(D, better) < algorithms.tour_length(D, tours)).all()
+
+
+@pytest.mark.parametrize("chrom,bits,lb,ub,expected", [
+    ([[0, 1, 0, 0]], 4, [0.0], [10.0], [[70.0 / 15.0]]),     # Gray 0100 = binary 0111 = 7
+    ([[1, 0, 0, 0]], 4, [0.0], [10.0], [[10.0]]),            # Gray 1000 = 15: the upper bound
+    ([[0, 1, 1, 1, 0, 1]], 3, [0.0, -7.0], [7.0, 0.0], [[2.0, -1.0]]),   # 2, then 6
+])
+def test_gray_decode(chrom, bits, lb, ub, expected):
+    got = _gray._gray_decode(np.array(chrom, dtype=np.int32), bits, np.array(lb), np.array(ub))
+    assert np.allclose(got, expected, rtol=0, atol=1e-12)
+
+
+def test_gray_decode_inverts_velkor():
+    lb, ub, bits = np.array([78.0, 33.0, -27.0]), np.array([102.0, 45.0, -26.5]), 10
+    codes = np.random.default_rng(3).integers(0, 2 ** bits, size=(20, len(lb)))
+    X = lb + codes * (ub - lb) / (2 ** bits - 1)
+    n = len(lb)
+    FieldD = np.vstack((np.full(n, bits), lb, ub, np.ones(n), np.zeros(n), np.ones(n),
+                        np.ones(n), np.ones(n)))            # discrete: rounded, exact codes
+    Chrom = evocore.velkor(X, FieldD)
+    assert np.allclose(_gray._gray_decode(Chrom, bits, lb, ub), X, rtol=0, atol=1e-9)
+
+
+def test_double_bridge_keeps_the_cities():
+    rng = np.random.default_rng(0)
+    tour = rng.permutation(30)
+    kicked = _permutation._double_bridge(tour, rng)
+    assert sorted(kicked) == list(range(30)) and not np.array_equal(kicked, tour)
 
 
 @pytest.mark.parametrize("values,bad,order", [
@@ -424,7 +482,7 @@ def test_values_ranked_for_fitness_keep_their_order_and_are_finite(values, bad, 
     ([np.nan, 2.0, 2.0, np.nan], 3, [1, 2, 0]),        # NaN after every number
 ])
 def test_the_permutation_gas_survivors(costs, count, rows):
-    assert algorithms._permutation._lowest(np.array(costs), count).tolist() == rows
+    assert _permutation._lowest(np.array(costs), count).tolist() == rows
 
 
 @pytest.mark.parametrize("lb,ub,n", [(0, np.ones(5), 5), ([0, 0], 1.0, 2), (-1.0, 2, 1),

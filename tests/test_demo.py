@@ -13,7 +13,6 @@ import pytest
 
 import evocore
 from evocore import algorithms
-from evocore.algorithms import _gray, _permutation, _shared
 from evocore.demo import cli, constrained, tsp
 
 try:
@@ -61,19 +60,6 @@ def test_simplex_lattice():
         assert len(np.unique(W, axis=0)) == count
 
 
-@pytest.mark.parametrize("lb,ub", [(0.0, 1.0), (-5.0, 20.0)])
-def test_variation_stays_in_bounds(lb, ub):
-    rng = np.random.default_rng(1)
-    lo, hi = np.full(30, lb), np.full(30, ub)
-    P = lo + rng.random((200, 30)) * (hi - lo)
-    P[:10] = lb
-    P[10:20] = ub
-    for child in _shared._sbx(P, P[::-1], rng, lo, hi, 15.0):
-        child = _shared._polynomial_mutation(child, rng, lo, hi)
-        assert child.shape == P.shape and child.min() >= lb and child.max() <= ub
-        assert np.unique(child).size > 100
-
-
 SQUARE = np.array([[0.0, 0.0], [10.0, 0.0], [10.0, 10.0], [0.0, 10.0]])
 
 
@@ -91,20 +77,6 @@ def test_euc_2d_rounds_to_the_nearest_integer():
     D = tsp.euc_2d(np.array([[0.0, 0.0], [3.0, 4.0], [1.0, 1.0], [1.5, 2.0]]))
     assert D[0].tolist() == [0, 5, 1, 3]        # 1.414 -> 1, 2.5 -> 3
     assert np.array_equal(D, D.T)
-
-
-@pytest.mark.parametrize("near", [None, 2])
-def test_two_opt_uncrosses(near):
-    D = tsp.euc_2d(SQUARE)
-    lists = None if near is None else _permutation._neighbours(D, near)
-    assert algorithms.tour_length(D, _permutation._two_opt(D, [0, 2, 1, 3], lists)) == 40
-    rng = np.random.default_rng(5)
-    coords = rng.random((40, 2)) * 1000
-    D = tsp.euc_2d(coords)
-    tours = np.array([rng.permutation(40) for _ in range(6)])
-    better = _permutation._two_opt(D, tours, lists if near is None else _permutation._neighbours(D, 8))
-    assert all(sorted(t) == list(range(40)) for t in better)
-    assert (algorithms.tour_length(D, better) < algorithms.tour_length(D, tours)).all()
 
 
 @pytest.mark.parametrize("name", tsp.INSTANCES)
@@ -136,28 +108,6 @@ def test_embedding_keeps_plane_distances():
     assert np.allclose(np.sqrt(((xy[:, None] - xy[None]) ** 2).sum(axis=2)), D)
 
 
-@pytest.mark.parametrize("chrom,bits,lb,ub,expected", [
-    ([[0, 1, 0, 0]], 4, [0.0], [10.0], [[70.0 / 15.0]]),     # Gray 0100 = binary 0111 = 7
-    ([[1, 0, 0, 0]], 4, [0.0], [10.0], [[10.0]]),            # Gray 1000 = 15: the upper bound
-    ([[0, 1, 1, 1, 0, 1]], 3, [0.0, -7.0], [7.0, 0.0], [[2.0, -1.0]]),   # 2, then 6
-])
-def test_gray_decode(chrom, bits, lb, ub, expected):
-    got = _gray._gray_decode(np.array(chrom, dtype=np.int32), bits, np.array(lb),
-                                  np.array(ub))
-    assert np.allclose(got, expected, rtol=0, atol=1e-12)
-
-
-def test_gray_decode_inverts_velkor():
-    lb, ub, bits = constrained.LB, constrained.UB, 10
-    codes = np.random.default_rng(3).integers(0, 2 ** bits, size=(20, len(lb)))
-    X = lb + codes * (ub - lb) / (2 ** bits - 1)
-    n = len(lb)
-    FieldD = np.vstack((np.full(n, bits), lb, ub, np.ones(n), np.zeros(n), np.ones(n),
-                        np.ones(n), np.ones(n)))            # discrete: rounded, exact codes
-    Chrom = evocore.velkor(X, FieldD)
-    assert np.allclose(_gray._gray_decode(Chrom, bits, lb, ub), X, rtol=0, atol=1e-9)
-
-
 def test_g04_at_the_best_known_point():
     x = np.array([[78.0, 33.0, 29.9952560256815985, 45.0, 36.7758129057882073]])
     f, G = constrained.g04(x)
@@ -185,13 +135,6 @@ def test_read_tsplib():
         tsp.read_tsplib(text.replace("EUC_2D", "GEO"))
 
 
-def test_double_bridge_keeps_the_cities():
-    rng = np.random.default_rng(0)
-    tour = rng.permutation(30)
-    kicked = _permutation._double_bridge(tour, rng)
-    assert sorted(kicked) == list(range(30)) and not np.array_equal(kicked, tour)
-
-
 def test_plain_progress_lines(capsys):
     with cli.Progress("zdt1", 10) as progress:   # the tests' output is not a terminal
         for gen in range(1, 11):
@@ -216,13 +159,16 @@ def test_bench_passes_its_arguments_on_and_draws_the_chart(tmp_path, monkeypatch
     assert (out / "bench.png").is_file() == HAVE_MATPLOTLIB
 
 
-def test_problem_names_and_banner():
-    names = cli.problem_names("ZDT1, kroa100,Constrained,zdt1")
-    assert names == ["zdt1", "kroA100", "g04"]
-    args = cli.argparse.Namespace(seed=7, quick=False)
-    assert cli.banner(names + ["ctp1", "tnk", "dtlz1"], args) == (
-        "evocore 2.7.0, seed 7: MOEA/D on ZDT1 and CTP1; a permutation GA on kroA100; "
-        "a Gray-coded GA on G04; NSGA-II on TNK; NSGA-III on DTLZ1").replace("2.7.0", evocore.__version__)
+def test_problem_runs_the_named_problems_once_each_in_order(monkeypatch, capsys):
+    ran = []
+    for runner in ("run_moead", "run_nsga", "run_tsp", "run_constrained"):
+        monkeypatch.setattr(cli, runner, lambda name, args, plt, runner=runner: ran.append((runner, name))
+                            or dict(problem=name, result="", reference="", seconds=0.0))
+    monkeypatch.setattr(cli, "pyplot", lambda: None)
+    assert cli.main(["--problem", "ZDT1, kroa100,Constrained,zdt1,tnk", "--seed", "7"]) == 0
+    assert ran == [("run_moead", "zdt1"), ("run_tsp", "kroA100"), ("run_constrained", "g04"), ("run_nsga", "tnk")]
+    banner = capsys.readouterr().out.splitlines()[0]
+    assert "seed 7:" in banner and all(name.lower() in banner.lower() for _, name in ran)
 
 
 @pytest.mark.parametrize("args,status,line", [

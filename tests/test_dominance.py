@@ -81,23 +81,6 @@ def test_ndsort_fronts_follow_the_definition(case):
         assert type(count) is int and count == nfronts
 
 
-@pytest.mark.parametrize("threads", [1, 2, 3])
-def test_ndsort_levels_do_not_depend_on_the_team_size(python, tmp_path, threads):
-    X = np.concatenate([rng(13).random((4000, 6)), sphere(2000, 6)])
-    np.save(tmp_path / "X.npy", X)
-    p = python(
-        f"""
-        import numpy as np
-        from evocore import ndsort
-        X = np.load({str(tmp_path / 'X.npy')!r})
-        np.save({str(tmp_path / 'out.npy')!r}, ndsort(X, Parallel=True)[0])
-        """,
-        env={"OMP_NUM_THREADS": threads},
-    )
-    assert p.returncode == 0, p.stderr
-    assert_bytes_equal(np.load(tmp_path / "out.npy"), ndsort(X)[0])
-
-
 def test_ndsort_needNum_takes_numpy_integers_and_keywords():
     X = rng(14).random((50, 3))
     expected = ndsort(X, None, None, 20)

@@ -181,24 +181,6 @@ def test_parallel_equals_serial_and_rows_are_independent(shape, typed):
     assert_bytes_equal(rows, serial[0][::max(1, shape[0] // 50)])
 
 
-def test_fewer_rows_than_threads(python):
-    p = python(
-        """
-        import numpy as np
-        from evocore import fendrik
-        rng = np.random.default_rng(2)
-        for shape in [(2, 40000), (1, 50000), (4, 10000), (40001, 3)]:
-            CV = rng.normal(size=shape)
-            for T in (None, np.linspace(-1, 1, shape[1])):
-                a, b = fendrik(CV, T, True), fendrik(CV, T, True, True)
-                print(a[0].tobytes() == b[0].tobytes() and a[1] == b[1])
-        """,
-        env={"OMP_NUM_THREADS": 3, "OMP_DYNAMIC": "false"},
-    )
-    assert p.returncode == 0, p.stderr
-    assert p.stdout.split() == ["True"] * 8
-
-
 def test_docstring():
     doc = fendrik.__doc__
     assert doc.startswith("\nfendrik : function - 合并违反约束条件程度矩阵(Merge CV)\n")

@@ -7,6 +7,7 @@ import contextlib
 import importlib
 import subprocess
 import sys
+from pathlib import Path
 
 import numpy as np
 import pytest
@@ -15,6 +16,8 @@ import evocore
 from _support import assert_bytes_equal, assert_same, plain_associate
 from test_velkor import field
 
+# The processor's features (Linux), named as the forms are.
+CPU = set(Path("/proc/cpuinfo").read_text().split()) if Path("/proc/cpuinfo").exists() else set()
 SPECIAL = np.array([np.nan, np.inf, -np.inf, 0.0, -0.0, 1e300, 5e-324])
 KERNELS = {"polvane": "_polvane", "velkor": "_velkor", "sarnet": "gene_range", "associate": "_associate"}
 
@@ -55,6 +58,8 @@ def each_form(name, call, *plain):
 def test_report_picks_the_widest_form_this_processor_runs(name):
     compiled, runs, picked = report(name)
     assert set(runs) <= set(compiled) and "baseline" in runs and picked in runs
+    assert set(compiled) & CPU <= set(runs)  # what this processor can run is run, and compared below
+    assert "avx2" not in CPU or runs[0] in ("avx2", "avx512f")  # a build that lost its vector forms fails
     # In a fresh process, before any choice: the widest.
     code = f"import evocore.core.{name} as m; print(m._forms())"
     out = subprocess.run([sys.executable, "-c", code], capture_output=True, text=True, check=True).stdout

@@ -387,30 +387,3 @@ def test_scratch_allocation_failure_raises_memory_error(python):
     if p.stdout.startswith("SKIP"):
         pytest.skip("address-space limit cannot be raised far enough")
     assert p.stdout.splitlines() == ["MemoryError", "[0, 1, 2, 3]"]
-
-
-# ---- thread team ---------------------------------------------------------------------------------
-
-
-@pytest.mark.parametrize("threads", [1, 2, 3])
-def test_parallel_result_does_not_depend_on_the_team_size(python, tmp_path, threads):
-    Chrom = permutations(401, 120, 7)  # large enough to wake the team
-    np.save(tmp_path / "in.npy", Chrom)
-    expect = {}
-    for Half_N in MODES[:3]:
-        np.random.seed(11)
-        expect[str(Half_N)] = sarnet(Chrom, 0.8, Half_N, True)
-    p = python(
-        f"""
-        import numpy as np
-        from evocore.core.sarnet import sarnet
-        Chrom = np.load({str(tmp_path / "in.npy")!r})
-        for Half_N in (False, True, 3):
-            np.random.seed(11)
-            np.save({str(tmp_path)!r} + f"/out{{Half_N}}.npy", sarnet(Chrom, 0.8, Half_N, True))
-        """,
-        env={"OMP_NUM_THREADS": threads, "OMP_DYNAMIC": "false"},
-    )
-    assert p.returncode == 0, p.stderr
-    for key, value in expect.items():
-        assert_bytes_equal(np.load(tmp_path / f"out{key}.npy"), value)

@@ -1,8 +1,9 @@
 """Calls under threads: every operator from several threads at once (on a free-threaded
 interpreter they run side by side without any interpreter lock, so every piece of state that calls
-share is exercised), arrays written by another thread while a kernel reads them, and an
-interpreter that exits while a daemon thread is inside a kernel."""
+share is exercised), arrays written by another thread while a kernel reads them, an interpreter
+that exits while a daemon thread is inside a kernel, and the same bytes from a team of any size."""
 
+import concurrent.futures
 import threading
 
 import numpy as np
@@ -44,7 +45,10 @@ THREADS, ROUNDS = 8, 12
 
 
 def as_arrays(result):
-    return [np.asarray(r) for r in (result if isinstance(result, tuple) else (result,))]
+    """The arrays of a result, of its tuples and lists in order."""
+    if isinstance(result, (tuple, list)):
+        return [a for item in result for a in as_arrays(item)]
+    return [np.asarray(result)]
 
 
 @pytest.mark.parametrize("name, Parallel", [(n, p) for n, (_, takes) in CALLS.items() for p in (False, True)[:1 + takes]])
@@ -163,5 +167,65 @@ time.sleep(0.2)
 @pytest.mark.parametrize("parallel", [False, True])
 def test_exit_while_a_daemon_thread_is_inside_a_kernel(parallel):
     # CPython ends such a thread when it asks for the lock back during finalisation
-    codes = [run_python(EXIT.format(parallel=parallel)).returncode for _ in range(10)]
+    with concurrent.futures.ThreadPoolExecutor(max_workers=4) as pool:
+        codes = [p.returncode for p in pool.map(run_python, [EXIT.format(parallel=parallel)] * 10)]
     assert codes == [0] * 10
+
+
+# ---- the team's size --------------------------------------------------------------------------
+
+# name -> code that defines call(Parallel): loops large enough to wake the team, some of them with
+# fewer rows than it has threads.  tamsen and sarnet draw from np.random, which the code seeds.
+TEAM = {
+    "druvik": "from test_frame import thread_cases; "
+              "call = lambda P: [ev.druvik(**args, Parallel=P) for args in thread_cases().values()]",
+    "quelan": "F, W, z = r.normal(size=(40001, 3)), r.uniform(size=(40001, 3)), r.normal(size=3); "
+              "call = lambda P: ev.quelan(F, W, z, None, np.array([1, -1, 1]), 0.5, P)",
+    "fendrik": "T = [np.linspace(-1, 1, n) for n in (40000, 50000, 10000, 3)]; "
+               "CV = [r.normal(size=s) for s in ((2, 40000), (1, 50000), (4, 10000), (40001, 3))]; "
+               "call = lambda P: [ev.fendrik(c, t, True, P) for c, u in zip(CV, T) for t in (None, u)]",
+    "velkor": "from test_velkor import random_case; Phen, F = random_case(5001, seed=5, wild=True); "
+              "call = lambda P: ev.velkor(Phen, F, P)",
+    "tamsen": "F = np.array([[0.0, 1.0, -5.0, -2.5, 0.0], [10.0, 3.0, 5.0, 2.5, 1e-3], [0, 1, 0, 1, 0]]); "
+              "call = lambda P: (np.random.seed(2024), ev.tamsen(3001, F, P))[1]",
+    "sarnet": "from test_sarnet import permutations; C = permutations(401, 120, 7); "
+              "call = lambda P: [(np.random.seed(11), ev.sarnet(C, 0.8, h, P))[1] for h in (False, True, 3)]",
+    "polvane": "A, B = r.normal(size=(300, 40)), r.normal(size=(400, 40)); "
+               "call = lambda P: [ev.polvane(A, B, m, P) for m in ('euclidean', 'cityblock', 'cosine')]",
+    "ndsort": "from test_dominance import sphere; X = np.concatenate([r.random((4000, 6)), sphere(2000, 6)]); "
+              "call = lambda P: ev.ndsort(X, Parallel=P)",
+}
+
+
+def team_results(name):
+    """The arrays that TEAM[name]'s call returns with Parallel=True, in order."""
+    space = {"np": np, "ev": evocore, "r": np.random.default_rng(1)}
+    exec(TEAM[name], space)
+    return as_arrays(space["call"](True))
+
+
+@pytest.fixture(scope="module")
+def team_runs(tmp_path_factory):
+    """A folder per team size (1, 2, 3) with the results of TEAM's calls there."""
+    folders = {}
+    for size in (1, 2, 3):
+        folders[size] = tmp_path_factory.mktemp(f"team{size}")
+        done = run_python(f"""
+            import numpy as np
+            from test_threads import TEAM, team_results
+            for name in TEAM:
+                np.savez({str(folders[size])!r} + "/" + name, *team_results(name))
+            """, env={"OMP_NUM_THREADS": size})
+        assert done.returncode == 0, done.stderr
+    return folders
+
+
+@pytest.mark.parametrize("name", TEAM)
+def test_parallel_result_does_not_depend_on_the_team_size(team_runs, name):
+    expected = team_results(name)
+    for size, folder in team_runs.items():
+        with np.load(folder / f"{name}.npz") as saved:
+            got = [saved[f"arr_{k}"] for k in range(len(saved.files))]
+        assert len(got) == len(expected), size
+        for a, b in zip(got, expected):
+            assert_bytes_equal(a, b)

@@ -261,22 +261,6 @@ def test_row_conversion_warns_as_numpy_does(entry):
 # ---- threads and memory ---------------------------------------------------------------------------------
 
 
-@pytest.mark.parametrize("threads", [1, 2, 3])
-def test_parallel_result_does_not_depend_on_the_team_size(python, tmp_path, threads):
-    out = tmp_path / "Chrom.npy"
-    p = python(
-        f"""
-        import numpy as np
-        from test_velkor import random_case, velkor
-        Phen, F = random_case(5001, seed=5, wild=True)
-        np.save({str(out)!r}, velkor(Phen, F, True))
-        """,
-        env={"OMP_NUM_THREADS": threads, "OMP_DYNAMIC": "false"},
-    )
-    assert p.returncode == 0, p.stderr
-    assert_bytes_equal(np.load(out), velkor(*random_case(5001, seed=5, wild=True)))
-
-
 def test_table_allocation_failure_raises_memory_error(python):
     p = python(
         """
