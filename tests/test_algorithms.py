@@ -525,7 +525,7 @@ def test_nsga3_survives_a_degenerate_front(front):
     """The extreme points of these fronts span no plane: the worst values stand in for the
     intercepts, and the run goes on with finite values on the front."""
     result = nsga3(lambda X: front(X) + (X[:, 1:] ** 2).sum(axis=1)[:, None], 0.0, np.ones(3),
-                   n_partitions=4, generations=30, seed=2)
+                   n_partitions=4, generations=50, seed=2)
     first = result.F[evocore.ndsort(result.F)[0] == 1]
     assert np.isfinite(result.F).all() and np.abs(first - front(first[:, :1])).max() < 0.05
 

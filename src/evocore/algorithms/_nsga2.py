@@ -29,7 +29,7 @@ class _Elitist(_Algorithm):
         self._F = self._work = self._violation = self._level = np.empty(0)
         self._CV: Array | None = None
         self._bad = np.zeros(0, bool)
-        self._copies = 0.1           # the share of copies of a parent among the last children
+        self._copies = 0.1           # the share of copies of a parent among recent children
         self._history: dict[str, list[Any]] = {"feasible": [], "nondominated": []}
 
     def _breed(self) -> Array:
@@ -41,9 +41,10 @@ class _Elitist(_Algorithm):
             return _initial(self._rng, N, self.lb, self.ub)
         children, missing = [], N
         for _ in range(10):
-            # room for half again as many copies as the last batch held
-            batch, copies = self._children(missing + int(1.5 * self._copies * missing) + 2)
-            self._copies = copies.mean()
+            # room for three times as many copies as the recent batches held, and a few more:
+            # a second batch costs more than the spare children of a large first one
+            batch, copies = self._children(missing + int(3 * self._copies * missing) + 4)
+            self._copies = 0.8 * self._copies + 0.2 * copies.mean()
             children.append(batch[~copies][:missing])
             missing -= len(children[-1])
             if not missing:
