@@ -51,43 +51,18 @@ PyObject* small_int(int axis) { return axis == 0 ? constants.zero : axis == 1 ? 
 
 }  // namespace
 
-Array::Array(Array&& o) noexcept { *this = std::move(o); }
-
-Array& Array::operator=(Array&& o) noexcept {
-    if (this == &o) return *this;
-    reset();
-    ref_ = std::move(o.ref_);
-    borrowed_ = std::exchange(o.borrowed_, false);
-    buf_ = o.buf_;
-    len_ = o.len_;
-    itemsize_ = o.itemsize_;
-    ndim_ = o.ndim_;
-    dims_[0] = o.dims_[0];
-    dims_[1] = o.dims_[1];
-    shape_ = o.shape_ == o.dims_ ? dims_ : o.shape_;
+void Array::take_view(Array& o) noexcept {
     held_ = std::exchange(o.held_, false);
-    if (held_) {
-        view_ = o.view_;
-        // Simple exporters point shape and strides into the Py_buffer itself.
-        if (o.view_.shape == &o.view_.len) view_.shape = &view_.len;
-        if (o.view_.strides == &o.view_.itemsize) view_.strides = &view_.itemsize;
-        if (o.shape_ == &o.view_.len) shape_ = &view_.len;
-    }
-    o.itemsize_ = 0;
-    o.shape_ = o.dims_;
-    return *this;
+    view_ = o.view_;
+    // Simple exporters point shape and strides into the Py_buffer itself.
+    if (o.view_.shape == &o.view_.len) view_.shape = &view_.len;
+    if (o.view_.strides == &o.view_.itemsize) view_.strides = &view_.itemsize;
+    if (o.shape_ == &o.view_.len) shape_ = &view_.len;
 }
 
-void Array::reset() noexcept {
-    if (held_) PyBuffer_Release(&view_);
-    if (borrowed_) (void)ref_.release();
-    borrowed_ = false;
+void Array::release_view() noexcept {
+    PyBuffer_Release(&view_);
     held_ = false;
-    buf_ = nullptr;
-    len_ = itemsize_ = 0;
-    ndim_ = 0;
-    shape_ = dims_;
-    ref_ = nullptr;
 }
 
 void Array::set_data(void* buf, Py_ssize_t len, Py_ssize_t itemsize, int ndim, const Py_ssize_t* shape) {

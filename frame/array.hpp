@@ -26,8 +26,15 @@ class Array {
 public:
     Array() noexcept = default;
     ~Array() { reset(); }
-    Array(Array&& o) noexcept;
-    Array& operator=(Array&& o) noexcept;
+    // Moves are inline: the arguments of a call are moved into place on every call.
+    Array(Array&& o) noexcept { take(o); }
+    Array& operator=(Array&& o) noexcept {
+        if (this != &o) {
+            reset();
+            take(o);
+        }
+        return *this;
+    }
     Array(const Array&) = delete;
     Array& operator=(const Array&) = delete;
 
@@ -79,7 +86,33 @@ private:
     bool direct_view(PyObject* obj, Elem elem, int ndim, bool writable);
     const void* data(Py_ssize_t n0, Py_ssize_t n1, int ndim) const;
     int* int_data(const void* p) const;
-    void reset() noexcept;
+    void reset() noexcept {
+        if (held_) release_view();
+        if (borrowed_) (void)ref_.release();
+        borrowed_ = false;
+        buf_ = nullptr;
+        len_ = itemsize_ = 0;
+        ndim_ = 0;
+        shape_ = dims_;
+        ref_ = Ref();
+    }
+    void release_view() noexcept;
+    // This array becomes o, which is left empty.
+    void take(Array& o) noexcept {
+        ref_ = std::move(o.ref_);
+        borrowed_ = std::exchange(o.borrowed_, false);
+        buf_ = o.buf_;
+        len_ = o.len_;
+        itemsize_ = o.itemsize_;
+        ndim_ = o.ndim_;
+        dims_[0] = o.dims_[0];
+        dims_[1] = o.dims_[1];
+        shape_ = o.shape_ == o.dims_ ? dims_ : o.shape_;
+        if (o.held_) take_view(o);
+        o.itemsize_ = 0;
+        o.shape_ = o.dims_;
+    }
+    void take_view(Array& o) noexcept;
 
     void set_data(void* buf, Py_ssize_t len, Py_ssize_t itemsize, int ndim, const Py_ssize_t* shape);
 

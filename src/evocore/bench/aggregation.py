@@ -28,7 +28,7 @@ def druvik_tiny(mode, ops, ctx):
                 "/np.empty": round(times["evocore"] / times["np.empty"], 2),
                 "keyword/positional": round(times["keyword"] / times["evocore"], 2)}
     return Bench(lambda: f(ObjV, w, z), call(np_chebyshev, ObjV, w, z), variants=variants, report=report,
-                 targets={"/np.empty": at_most(2.5), "keyword/positional": at_most(1.15)})
+                 targets={"/np.empty": at_most(2.0), "keyword/positional": at_most(1.1)})
 
 
 def druvik_small(parallel, with_cv):
