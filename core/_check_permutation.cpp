@@ -1,6 +1,8 @@
 // The permutation check: no row repeats a value.
+#include <algorithm>
 #include <cstdint>
 #include <cstring>
+#include <vector>
 
 #include "_permutation.hpp"
 #include "_sarnet.hpp"
@@ -53,10 +55,12 @@ evo::FormChoice& gene_range_forms() { return kForms; }
 
 void gene_range(const int* g, std::int64_t n, int* lo, int* hi) { kForms.fn()(g, n, lo, hi); }
 
-void gene_copy(const int* g, std::int64_t n, int* to, int* lo, int* hi) {
-    // In blocks that stay in the first-level cache between the copy and the scan of the copy.
+namespace {
+
+// The copy of g[0..n-1] into to[0..n-1] and its range, in blocks that stay in the first-level
+// cache between the copy and the scan of the copy.
+void copy_range(const int* g, std::int64_t n, int* to, int* lo, int* hi, decltype(&range_baseline) range) {
     constexpr std::int64_t kBlock = 4096;
-    const auto range = kForms.fn();
     for (std::int64_t b = 0; b < n; b += kBlock) {
         const std::int64_t m = n - b < kBlock ? n - b : kBlock;
         std::memcpy(to + b, g + b, (std::size_t)m * sizeof(int));
@@ -65,6 +69,26 @@ void gene_copy(const int* g, std::int64_t n, int* to, int* lo, int* hi) {
         if (b == 0 || l < *lo) *lo = l;
         if (b == 0 || h > *hi) *hi = h;
     }
+}
+
+}  // namespace
+
+void gene_copy(const int* g, std::int64_t n, int* to, int* lo, int* hi, int Parallel) {
+    // Parts of the matrix on the team; the range of the whole is the smallest and the largest of
+    // the parts' (the same two numbers in any order).
+    constexpr std::int64_t kPart = std::int64_t{1} << 16;
+    const std::int64_t parts = (n + kPart - 1) / kPart;
+    const auto range = kForms.fn();
+    if (parts == 1) return copy_range(g, n, to, lo, hi, range);
+    std::vector<int> los((std::size_t)parts), his((std::size_t)parts);
+    evo::for_ranges(parts, n, Parallel, [&](std::int64_t begin, std::int64_t end) {
+        for (std::int64_t p = begin; p < end; ++p) {
+            const std::int64_t s = p * kPart, m = n - s < kPart ? n - s : kPart;
+            copy_range(g + s, m, to + s, &los[(std::size_t)p], &his[(std::size_t)p], range);
+        }
+    });
+    *lo = *std::min_element(los.begin(), los.end());
+    *hi = *std::max_element(his.begin(), his.end());
 }
 
 int _check_permutation(const int* Chrom, int Nind, int Lind, int Lb, int Ub, int Parallel) {

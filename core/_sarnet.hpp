@@ -8,8 +8,9 @@
 void gene_range(const int* g, std::int64_t n, int* lo, int* hi);
 
 // gene_range of the n > 0 genes g[0..n-1], taken from a copy of them made in to[0..n-1]: the
-// range describes the copy even when g changes meanwhile.
-void gene_copy(const int* g, std::int64_t n, int* to, int* lo, int* hi);
+// range describes the copy even when g changes meanwhile.  Parallel 1 copies parts of a large
+// matrix on the team.
+void gene_copy(const int* g, std::int64_t n, int* to, int* lo, int* hi, int Parallel);
 
 // The forms of gene_range's loop: AVX2 and the x86-64 baseline.
 evo::FormChoice& gene_range_forms();

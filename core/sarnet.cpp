@@ -125,7 +125,7 @@ struct Genes {
     }
 };
 
-Genes private_genes(const evo::Array& Chrom, int Nind, int Lind) {
+Genes private_genes(const evo::Array& Chrom, int Nind, int Lind, int Parallel) {
     Genes g;
     const std::size_t n = (std::size_t)Nind * (std::size_t)Lind;
     if (n == 0) return g;
@@ -139,7 +139,7 @@ Genes private_genes(const evo::Array& Chrom, int Nind, int Lind) {
         g.own.reset(new int[n]);
         to = g.own.get();
     }
-    evo::unlocked((std::int64_t)n, [&] { gene_copy(from, (std::int64_t)n, to, &g.lo, &g.hi); });
+    evo::unlocked((std::int64_t)n, [&] { gene_copy(from, (std::int64_t)n, to, &g.lo, &g.hi, Parallel); });
     g.data = to;
     return g;
 }
@@ -160,7 +160,7 @@ PyObject* sarnet(evo::Args& a) {
     int Lb = 0, Ub = 0;
     if (!exact) numpy_bounds(OldChrom, Lb, Ub);
     if (!Chrom) Chrom = evo::Array::coerce(OldChrom, evo::Elem::i32, 2);
-    const Genes copy = private_genes(Chrom, Nind, Lind);
+    const Genes copy = private_genes(Chrom, Nind, Lind, Parallel);
     if (exact) Lb = copy.lo, Ub = copy.hi;
     const int* genes = copy.data;
 

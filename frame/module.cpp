@@ -54,7 +54,9 @@ struct InitLock {
     ~InitLock() { PyMutex_Unlock(&g_init_mutex); }
 };
 #else
-struct InitLock {};  // the interpreter lock is held throughout
+struct InitLock {
+    InitLock() {}  // the interpreter lock is held throughout
+};
 #endif
 
 // Appends an entry "<funcname>" in the module's source to the traceback of the pending exception.
