@@ -190,8 +190,10 @@ TEAM = {
               "call = lambda P: (np.random.seed(2024), ev.tamsen(3001, F, P))[1]",
     "sarnet": "from test_sarnet import permutations; C = permutations(401, 120, 7); "
               "call = lambda P: [(np.random.seed(11), ev.sarnet(C, 0.8, h, P))[1] for h in (False, True, 3)]",
+    # (cosine's product is NumPy's matmul, whose bits follow the BLAS's own threads, which the
+    # same variable sets)
     "polvane": "A, B = r.normal(size=(300, 40)), r.normal(size=(400, 40)); "
-               "call = lambda P: [ev.polvane(A, B, m, P) for m in ('euclidean', 'cityblock', 'cosine')]",
+               "call = lambda P: [ev.polvane(A, B, m, P) for m in ('euclidean', 'cityblock')]",
     "ndsort": "from test_dominance import sphere; X = np.concatenate([r.random((4000, 6)), sphere(2000, 6)]); "
               "call = lambda P: ev.ndsort(X, Parallel=P)",
 }
