@@ -205,7 +205,7 @@ def test_interrupt_is_one_line_and_status_130(command, tmp_path):
     time.sleep(0.5)
     run.send_signal(signal.SIGINT)
     _, err = run.communicate(timeout=60)
-    assert run.returncode == 130 and err == "python -m evocore: interrupted\n"
+    assert (run.returncode, err) == (130, "python -m evocore: interrupted\n")
 
 
 @pytest.mark.parametrize("words,status,err", [
