@@ -230,13 +230,23 @@ Output Output::empty(std::initializer_list<Py_ssize_t> shape, Elem elem) {
 }
 
 Output Output::empty(const Py_ssize_t* shape, int ndim, Elem elem) {
-    Ref numpy = np();
-    Ref empty = attr_of(numpy.get(), names.empty);
+    // np.empty and np.int32 as kept, else looked up (and held) for this call.
+    const NumpyNow* now = numpy_now();
+    Ref numpy, looked_up, int32;
+    if (now == nullptr) {
+        numpy = np();
+        looked_up = attr_of(numpy.get(), names.empty);
+    }
+    PyObject* empty = now ? now->empty : looked_up.get();
     Ref dims = Ref::steal(PyTuple_New(ndim));
     for (int k = 0; k < ndim; ++k) PyTuple_SET_ITEM(dims.get(), k, integer(shape[k]).release());
-    Ref type = elem == Elem::f64 ? Ref::borrow((PyObject*)&PyFloat_Type) : attr_of(numpy.get(), names.int32);
-    PyObject* argv[] = {nullptr, dims.get(), type.get()};
-    Ref result = Ref::steal(PyObject_Vectorcall(empty.get(), argv + 1, 1 | PY_VECTORCALL_ARGUMENTS_OFFSET,
+    PyObject* type = (PyObject*)&PyFloat_Type;
+    if (elem == Elem::i32) {
+        if (now == nullptr) int32 = attr_of(numpy.get(), names.int32);
+        type = now ? now->int32 : int32.get();
+    }
+    PyObject* argv[] = {nullptr, dims.get(), type};
+    Ref result = Ref::steal(PyObject_Vectorcall(empty, argv + 1, 1 | PY_VECTORCALL_ARGUMENTS_OFFSET,
                                                 names.dtype_kw));
     Output a;
     a.acquire(std::move(result), elem, ndim, true);

@@ -224,6 +224,14 @@ Ref np_attr(PyObject* name);
 // module.name, for `np` and the like.
 Ref attr_of(PyObject* module, PyObject* name);
 
+// np, np.empty and np.int32 as the module global `np` gives them at this moment, borrowed for the
+// call; null when they are not kept (np is not a module in the module's own dictionary, or such
+// changes happened too often), and then np() and attr_of() look them up.
+struct NumpyNow {
+    PyObject *np, *empty, *int32;
+};
+const NumpyNow* numpy_now();
+
 // numpy.ndarray, kept from the type check of module execution.
 PyTypeObject* ndarray_type();
 

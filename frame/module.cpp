@@ -2,6 +2,7 @@
 #include "frame.hpp"
 #include "array.hpp"
 #include "numpy_layout.hpp"
+#include "watch.hpp"
 
 #include <frameobject.h>
 #include <unistd.h>
@@ -24,7 +25,7 @@ Constants constants;
 namespace {
 
 // Each deliverable carries its own copy of this state: one module object per process.  Creation
-// and execution write it, one thread at a time (InitLock); a call only reads it.
+// and execution write it, one thread at a time (g_init_mutex); a call only reads it.
 const Module* g_def = nullptr;
 PyObject* g_module = nullptr;       // the module object, once created
 PyObject* g_dict = nullptr;         // its attribute dictionary (borrowed from g_module)
@@ -43,21 +44,36 @@ PyMethodDef g_method{};
 PyMethodDef g_seeded_method{};       // the private entry of a random module
 PyMethodDef g_forms_method{};        // the private entry of a module whose kernels have forms
 
+// A lock of the module's own: waiting for it lets other Python threads run.  Before CPython 3.13
+// there is no such lock, nor a need for one: the interpreter lock, held throughout, serialises.
+#if PY_VERSION_HEX >= 0x030D0000
+using OwnMutex = PyMutex;
+class Held {
+public:
+    explicit Held(PyMutex& m) : m_(m) { PyMutex_Lock(&m_); }
+    ~Held() { PyMutex_Unlock(&m_); }
+    Held(const Held&) = delete;
+    Held& operator=(const Held&) = delete;
+
+private:
+    PyMutex& m_;
+};
+#else
+struct OwnMutex {};
+class Held {
+public:
+    explicit Held(OwnMutex&) {}
+};
+#endif
+
 // Creation and execution of the module, one thread at a time.  The interpreter's lock on the
 // module's import covers an `import`; this one also covers a module made from its spec directly
 // (importlib.util.module_from_spec) and, on a free-threaded build or from a second interpreter,
-// threads that no interpreter lock serialises.  Waiting for it lets other Python threads run.
-#if PY_VERSION_HEX >= 0x030D0000
-PyMutex g_init_mutex{};
-struct InitLock {
-    InitLock() { PyMutex_Lock(&g_init_mutex); }
-    ~InitLock() { PyMutex_Unlock(&g_init_mutex); }
-};
-#else
-struct InitLock {
-    InitLock() {}  // the interpreter lock is held throughout
-};
-#endif
+// threads that no interpreter lock serialises.
+OwnMutex g_init_mutex{};
+
+// Starts watching the module's dictionary, once `np` is in it (below, with NumPy's names kept).
+void watch_globals();
 
 // Appends an entry "<funcname>" in the module's source to the traceback of the pending exception.
 void add_traceback(Shared& code, const char* funcname) {
@@ -158,7 +174,7 @@ int copy_spec_attr(PyObject* spec, PyObject* dict, const char* from, const char*
 }
 
 PyObject* create(PyObject* spec, PyModuleDef*) {
-    InitLock lock;
+    Held lock(g_init_mutex);
     int64_t id = PyInterpreterState_GetID(PyInterpreterState_Get());
     if (g_interpreter == -1) {
         g_interpreter = id;
@@ -392,6 +408,7 @@ void execute(PyObject* module) {
         check_numpy_types();
         Ref numpy = Ref::steal(PyImport_ImportModule("numpy"));
         check(PyDict_SetItem(g_dict, names.np, numpy.get()));
+        watch_globals();
     }
 
     // The function, and a random module's private seeded entry.
@@ -425,7 +442,7 @@ void execute(PyObject* module) {
 }
 
 int exec(PyObject* module) {
-    InitLock lock;
+    Held lock(g_init_mutex);
     if (g_executed) {  // one module object per process
         if (module == g_module) return 0;
         PyErr_Format(PyExc_RuntimeError,
@@ -583,6 +600,143 @@ Ref attr_of(PyObject* module, PyObject* name) {
 }
 
 PyTypeObject* ndarray_type() { return (PyTypeObject*)g_ndarray; }
+
+// ---- NumPy's names, kept between calls -----------------------------------------------------
+//
+// Every call looks NumPy up through the module's global `np`, and np.empty through NumPy's module.
+// What a call finds is kept, and later calls use it as long as neither dictionary has changed:
+// from CPython 3.12 a dictionary watcher counts their changes (the runtime library's count, one
+// per process), before that the dictionaries' version tags tell.  A call that finds the kept
+// names current uses them without touching their reference counts, which calls from several
+// threads at once would otherwise contend for on a free-threaded build.
+//
+// A kept set is never released: a call that took it may still be using it when another call
+// replaces it.  Replacements are rare (np, or one of the names, rebound); past kMaxKept sets
+// nothing more is kept and every call looks the names up.
+
+namespace {
+
+struct Kept {
+    NumpyNow now;  // strong references, for the life of the process
+#if PY_VERSION_HEX >= 0x030C0000
+    std::atomic<std::uint64_t> seen;  // the count of changes when they were found
+#else
+    PyObject* numpy_dict;
+    std::uint64_t module_version, numpy_version;
+#endif
+};
+
+constexpr int kMaxKept = 8;
+std::atomic<Kept*> g_kept{nullptr};
+int g_kept_sets = 0;  // written under the lock below
+
+#if PY_VERSION_HEX >= 0x030C0000
+int g_watcher = -1;  // the process's watcher, once the module is executed
+std::atomic<std::uint64_t>* g_changes = nullptr;
+
+int on_change(PyDict_WatchEvent, PyObject*, PyObject*, PyObject*) {
+    g_changes->fetch_add(1, std::memory_order_acq_rel);
+    return 0;
+}
+
+// The process's watcher for this module's dictionary (and, later, NumPy's); -1 for none.
+void watch_globals() {
+    g_changes = &watched_changes();
+    g_watcher = dict_watcher([] {
+        const int id = PyDict_AddWatcher(on_change);
+        if (id < 0) PyErr_Clear();
+        return id;
+    });
+    if (g_watcher >= 0 && PyDict_Watch(g_watcher, g_dict) < 0) {
+        PyErr_Clear();
+        g_watcher = -1;
+    }
+}
+
+bool current(const Kept& k) {
+    return k.seen.load(std::memory_order_acquire) == g_changes->load(std::memory_order_acquire);
+}
+#else
+std::uint64_t version(PyObject* dict) { return ((PyDictObject*)dict)->ma_version_tag; }
+
+void watch_globals() {}
+
+bool current(const Kept& k) {
+    return version(g_dict) == k.module_version && version(k.numpy_dict) == k.numpy_version;
+}
+#endif
+
+// Keeping runs one thread at a time (on older interpreters under the interpreter lock, which no
+// step below lets go of).
+OwnMutex g_keep_mutex{};
+
+// dict[key] once no other thread is part-way through changing the dictionary: a watcher hears
+// of a change before it is made.
+Ref settled_item(PyObject* dict, PyObject* key) {
+#if PY_VERSION_HEX >= 0x030D0000
+    PyObject* value = nullptr;
+    int found = 0;
+    Py_BEGIN_CRITICAL_SECTION(dict);
+    found = PyDict_GetItemRef(dict, key, &value);
+    Py_END_CRITICAL_SECTION();
+    check(found);
+    return Ref::steal_or_null(value);
+#else
+    return dict_item(dict, key);
+#endif
+}
+
+Kept* keep_numpy() {
+#if PY_VERSION_HEX >= 0x030C0000
+    if (g_watcher < 0) return nullptr;
+#endif
+    Held lock(g_keep_mutex);
+#if PY_VERSION_HEX >= 0x030C0000
+    const std::uint64_t seen = g_changes->load(std::memory_order_acquire);
+#else
+    const std::uint64_t module_version = version(g_dict);
+#endif
+    Ref numpy = settled_item(g_dict, names.np);
+    if (!numpy || !PyModule_CheckExact(numpy.get())) return nullptr;
+    PyObject* numpy_dict = PyModule_GetDict(numpy.get());
+#if PY_VERSION_HEX >= 0x030C0000
+    if (PyDict_Watch(g_watcher, numpy_dict) < 0) {
+        PyErr_Clear();
+        return nullptr;
+    }
+#else
+    const std::uint64_t numpy_version = version(numpy_dict);
+#endif
+    Ref empty = settled_item(numpy_dict, names.empty);
+    Ref int32 = settled_item(numpy_dict, names.int32);
+    if (!empty || !int32) return nullptr;
+
+    Kept* kept = g_kept.load(std::memory_order_relaxed);
+    if (kept == nullptr || kept->now.np != numpy.get() || kept->now.empty != empty.get() ||
+        kept->now.int32 != int32.get()) {
+        if (g_kept_sets == kMaxKept) return nullptr;
+        ++g_kept_sets;
+        kept = new Kept{{numpy.release(), empty.release(), int32.release()}, {}};
+    }
+#if PY_VERSION_HEX >= 0x030C0000
+    kept->seen.store(seen, std::memory_order_release);
+#else
+    kept->numpy_dict = numpy_dict;
+    kept->module_version = module_version;
+    kept->numpy_version = numpy_version;
+#endif
+    g_kept.store(kept, std::memory_order_release);
+    return kept;
+}
+
+}  // namespace
+
+const NumpyNow* numpy_now() {
+    Kept* kept = g_kept.load(std::memory_order_acquire);
+    if (kept == nullptr || !current(*kept)) kept = keep_numpy();
+    return kept ? &kept->now : nullptr;
+}
+
 
 namespace {
 

@@ -716,6 +716,38 @@ def test_numpy_is_reached_through_the_module_global(monkeypatch):
     assert_same(druvik(X, W), [1.0, 2.0])
 
 
+def _module_with(**attrs):
+    module = types.ModuleType("numpy_stand_in")
+    module.__dict__.update(attrs)
+    return module
+
+
+# Where a rebinding happens between two calls: the second call must use what it finds then.
+REBINDINGS = {
+    "the global, to an object": lambda mp, empty: mp.setattr(druvik_module, "np", types.SimpleNamespace(empty=empty)),
+    "the global, to another module": lambda mp, empty: mp.setattr(
+        druvik_module, "np", _module_with(empty=empty, int32=np.int32)),
+    "NumPy's own attribute": lambda mp, empty: mp.setattr(np, "empty", empty),
+}
+
+
+@pytest.mark.parametrize("rebind", REBINDINGS)
+def test_the_call_after_a_rebinding_of_np_or_np_empty_uses_it(monkeypatch, rebind):
+    made, real = [], np.empty
+
+    def empty(*args, **kwargs):
+        made.append(args)
+        return real(*args, **kwargs)
+
+    assert_same(druvik(X, W, Z), [[1.0], [1.8]])
+    REBINDINGS[rebind](monkeypatch, empty)
+    assert_same(druvik(X, W, Z), [[1.0], [1.8]])
+    assert made == [((2, 1),)]
+    monkeypatch.undo()
+    assert_same(druvik(X, W, Z), [[1.0], [1.8]])
+    assert made == [((2, 1),)]
+
+
 # ---- arguments whose attributes lie -------------------------------------------------------------
 
 SAFETY_PRELUDE = """
