@@ -164,8 +164,31 @@ def test_n_weights_takes_the_nearest_lattice_and_t_fits_it(M, n, count):
     def problem(X):
         return np.repeat(X[:, :1], M, axis=1) + np.arange(M)
 
-    result = moead(problem, np.zeros(2), np.ones(2), n_weights=n, generations=1, seed=1)
-    assert result.F.shape == (count, M)
+    opt = MOEAD(np.zeros(2), np.ones(2), n_obj=M, n_weights=n, generations=2, seed=1)
+    for _ in range(2):
+        X = opt.ask()
+        opt.tell(problem(X))
+    assert opt.weights.shape == (count, M) and len(X) == count
+
+
+def arcs(X):
+    """Two objectives over one variable whose front is three separate arcs (x in [0, 0.2],
+    [0.4, 0.6] and [0.8, 1]), the gaps between them infeasible; nothing is feasible for x > 1."""
+    x = X[:, 0]
+    F = np.column_stack((x, 1.0 - x + X[:, 1] ** 2))
+    gap = np.minimum(np.abs(x - 0.3), np.abs(x - 0.7))
+    return F, np.column_stack((0.1 - gap, x - 1.0))
+
+
+def test_moead_returns_the_feasible_nondominated_rows_found_one_per_weight_vector_at_most():
+    result = moead(arcs, [0, -1], [2, 1], n_weights=20, generations=60, seed=1)
+    F = result.F
+    assert 10 <= len(F) <= 20 and len(np.unique(F, axis=0)) == len(F)
+    assert (result.CV <= 0).all() and (evocore.ndsort(F)[0] == 1).all()
+    # every arc is held, its ends too, and the population's copies do not repeat in the result
+    for lo, hi in ((0.0, 0.2), (0.4, 0.6), (0.8, 1.0)):
+        on = F[(F[:, 0] >= lo - 1e-9) & (F[:, 0] <= hi + 1e-9), 0]
+        assert len(on) >= 3 and on.min() < lo + 0.02 and on.max() > hi - 0.02
 
 
 def constraints_then_none():

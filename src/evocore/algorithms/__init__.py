@@ -18,8 +18,9 @@ Constraints are given as a violation matrix CV, one row per individual and one c
 constraint, positive where a constraint is violated (write ``g(x) <= 0`` as ``CV = g(X)``, and
 ``h(x) >= 0`` as ``CV = -h(X)``).  Individuals are compared by the feasibility rule of the
 operators: a feasible one is better than an infeasible one, two infeasible ones compare by the
-sum of their positive violations.  A row whose objective values or violations hold NaN counts as
-infeasible with an infinite violation: it never wins against a row without NaN.
+sum of their positive violations (``moead`` allows violations within an epsilon level early
+in the run, see its documentation).  A row whose objective values or violations hold NaN counts
+as infeasible with an infinite violation: it never wins against a row without NaN.
 
 Module layout: ``_shared`` (the Result, the checks, seeds, variation, the ask-and-tell protocol),
 then one module per algorithm: ``_moead``, ``_nsga2``, ``_nsga3``, ``_permutation``, ``_gray``.

@@ -1,5 +1,6 @@
 """MOEA/D: several objectives over a box by decomposition into one sub-problem per weight
-vector, with constraints by the feasibility rule."""
+vector, with constraints by an epsilon level that falls to the feasibility rule, and an archive
+of the non-dominated feasible solutions found."""
 
 from __future__ import annotations
 
@@ -10,13 +11,19 @@ from typing import Any
 import numpy as np
 from numpy.typing import ArrayLike, NDArray
 
-from evocore import druvik, fendrik, ornavi, polvane, quelan
+from evocore import druvik, ndsort, ornavi, polvane, quelan
 
 from ._shared import (Array, Callback, Evaluation, Result, _Algorithm, _box, _count, _history,
-                      _initial, _objectives_of, _polynomial_mutation, _probability, _sbx,
+                      _initial, _objectives_of, _violation, _polynomial_mutation, _probability, _sbx,
                       _working)
 
 
+# Constraints by an epsilon level: candidates whose violations are both at most the level, or
+# equal, compare by their sub-problem's aggregation, the others by their violations.  The level
+# starts at the violation that the best EPSILON_SHARE of the first population reach and falls
+# as (1 - t)**EPSILON_POWER to 0, which it reaches after EPSILON_END of the generations: from then
+# on it is the feasibility rule.
+EPSILON_SHARE, EPSILON_END, EPSILON_POWER = 0.05, 0.2, 5.0
 # The most neighbours one child replaces.
 REPLACEMENTS = 2
 
@@ -53,8 +60,9 @@ class MOEAD(_Algorithm):
         >>> while not opt.done:
         ...     X = opt.ask()
         ...     opt.tell(np.column_stack((X[:, 0], 1 - X[:, 0] + X[:, 1])))
-        >>> opt.result().F.shape
-        (10, 2)
+        >>> F = opt.result().F          # the non-dominated rows found, one per weight vector at most
+        >>> F.shape[1], len(F) <= 10
+        (2, True)
     """
 
     _name = "moead"
@@ -98,15 +106,18 @@ class MOEAD(_Algorithm):
         self._W = np.maximum(W0, 1e-6)   # a zero weight would ignore its objective altogether
         self._B = np.argsort(polvane(W0, W0), axis=1, kind="stable")[:, :self.T]
         self._Wnb = self._W[self._B]                # each sub-problem's neighbours' weights
-        self._pairW = np.concatenate((self._Wnb, self._Wnb), axis=1)
         self._X: Array | None = None
-        self._F = self._work = np.empty(0)
+        self._F = self._work = self._v = np.empty(0)
         self._clean = True      # no value so far needed standing in for: _work is _F itself
         self._CV: Array | None = None
-        self._cv: Array | None = None
-        self._bad = np.zeros(0, bool)
         self._z = self._z_all = np.empty(0)
         self._z_ok: Array | None = None
+        self._epsilon0 = 0.0
+        # the archive: the feasible rows that no row evaluated so far dominates, at most one per
+        # weight vector (X, F as told, CV, the values the comparisons use)
+        self._AX: Array | None = None
+        self._AF = self._Awork = np.empty(0)
+        self._ACV: Array | None = None
         self._history: dict[str, list[Any]] = {"ideal": [], "feasible": []}
 
     def _breed(self) -> Array:
@@ -122,14 +133,11 @@ class MOEAD(_Algorithm):
         return _polynomial_mutation(child, rng, self.lb, self.ub, 20.0)
 
     def _take(self, Y: Array, FY: Array, CVY: Array | None, bad: NDArray[np.bool_]) -> None:
-        # the values the comparisons use: a row holding NaN loses by `bad`, not by its values
-        work = _working(FY, bad)
-        cv = None
-        if CVY is not None:
-            cv = CVY.copy()
-            cv[bad] = 0.0
+        # the values the comparisons use (a row holding NaN loses by its infinite violation, not
+        # by its values), and the summed violations
+        work, v = _working(FY, bad), _violation(CVY, bad)
         # the ideal point: of the feasible candidates evaluated, or of all while there is none
-        ok = ~bad if cv is None else ~bad & (fendrik(cv)[:, 0] == 0)
+        ok = v == 0
         first = self._X is None
         self._z_all = ornavi(work) if first else ornavi(work, old_idealPoint=self._z_all)
         if ok.any():
@@ -137,68 +145,99 @@ class MOEAD(_Algorithm):
                 ornavi(work[ok], old_idealPoint=self._z_ok)
         self._z = self._z_all if self._z_ok is None else self._z_ok
         if first:
-            self._X, self._F, self._CV = Y, FY, CVY
-            self._work, self._cv, self._bad = work, cv, bad
+            self._X, self._F, self._CV, self._work, self._v = Y, FY, CVY, work, v
             self._clean = work is FY
+            finite = np.sort(v[np.isfinite(v)])
+            if len(finite):
+                self._epsilon0 = float(finite[min(int(EPSILON_SHARE * len(finite)),
+                                                  len(finite) - 1)])
         else:
             if self._clean and work is not FY:       # the first values that need standing in for
                 self._work, self._clean = self._F.copy(), False
-            self._replace(Y, FY, CVY, work, cv, bad)
+            self._replace(Y, FY, CVY, work, v)
+        self._archive(Y, FY, CVY, work, ok)
         self._history["ideal"].append(self._z)
-        feasible = ~self._bad
-        if self._cv is not None:
-            feasible &= fendrik(self._cv)[:, 0] == 0
-        self._history["feasible"].append(int(feasible.sum()))
+        self._history["feasible"].append(int((self._v == 0).sum()))
 
-    def _replace(self, Y: Array, FY: Array, CVY: Array | None, work: Array, cv: Array | None,
-                 bad: NDArray[np.bool_]) -> None:
+    def _epsilon(self) -> float:
+        """The violation up to which candidates compare by their aggregation this generation."""
+        t = self.generation / (EPSILON_END * self.generations)
+        return self._epsilon0 * (1.0 - t) ** EPSILON_POWER if t < 1.0 else 0.0
+
+    def _replace(self, Y: Array, FY: Array, CVY: Array | None, work: Array, v: Array) -> None:
         """Each child, in random order, replaces neighbours whose sub-problems it serves at least
         as well: two of them at the most, chosen at random, so that no child fills a whole
-        neighbourhood with copies of itself."""
-        X, F, Wnb, B, z = self._X, self._F, self._Wnb, self._B, self._z
+        neighbourhood with copies of itself.  Between a child and a neighbour whose violations
+        are both within the epsilon level, or equal, the aggregation decides; else the smaller
+        violation.  Early on, a few feasible candidates therefore cannot take every sub-problem
+        from the nearly feasible ones, whose descendants may reach other parts of the front."""
+        X, F, CV, Wnb, B, z = self._X, self._F, self._CV, self._Wnb, self._B, self._z
         assert X is not None
-        CV, cvw, clean = self._CV, self._cv, self._clean
-        T, M = self.T, work.shape[1]
         aggregate = quelan if self.pbi else druvik
-        if cvw is not None:                         # the rows the constrained comparison stacks
-            pairF, pairCV = np.empty((2 * T, M)), np.empty((2 * T, cvw.shape[1]))
+        epsilon, vX = self._epsilon(), self._v
         for i in self._rng.permutation(len(B)):
             nb = B[i]
-            if not clean and bad[i]:                   # a child holding NaN wins nowhere ...
-                better = self._bad[nb]                 # ... but against a neighbour as bad
-            elif cv is None or cvw is None:
-                # one child against T weight vectors, and the T neighbours against their own
-                better = (aggregate(work[i:i + 1], Wnb[i], z)[:, 0]
-                          <= aggregate(self._work[nb], Wnb[i], z)[:, 0])
-                if not clean:
-                    better |= self._bad[nb]
-            else:
-                # child (T times) and neighbours in one matrix, so that the feasibility rule
-                # penalises both from the same column maxima; a neighbour holding NaN is
-                # stood in for by the child, which replaces it whatever the comparison says
-                pairF[:T], pairF[T:] = work[i], self._work[nb]
-                pairCV[:T], pairCV[T:] = cv[i], cvw[nb]
-                if not clean:
-                    nbad = self._bad[nb]
-                    pairF[T:][nbad], pairCV[T:][nbad] = work[i], cv[i]
-                # below every row, so that the penalised rows keep the order of their
-                # violations even when infeasible values lie below the feasible ideal point
-                below = np.minimum(z, pairF.min(axis=0))
-                both = aggregate(pairF, self._pairW[i], below, pairCV)[:, 0]
-                better = both[:T] <= both[T:]
-                if not clean:
-                    better |= nbad
+            # one child against T weight vectors, and the T neighbours against their own
+            better = (aggregate(work[i:i + 1], Wnb[i], z)[:, 0]
+                      <= aggregate(self._work[nb], Wnb[i], z)[:, 0])
+            vi, vn = v[i], vX[nb]
+            if vi or vn.any():
+                better = np.where((np.maximum(vi, vn) <= epsilon) | (vi == vn), better, vi < vn)
             won = nb[better]
             if len(won) > REPLACEMENTS:
                 won = won[self._rng.permutation(len(won))[:REPLACEMENTS]]
-            X[won], F[won] = Y[i], FY[i]
-            if not clean:
-                self._work[won], self._bad[won] = work[i], bad[i]
-            if CV is not None and CVY is not None and cv is not None and cvw is not None:
-                CV[won], cvw[won] = CVY[i], cv[i]
+            X[won], F[won], vX[won] = Y[i], FY[i], vi
+            if not self._clean:
+                self._work[won] = work[i]
+            if CV is not None and CVY is not None:
+                CV[won] = CVY[i]
+
+    def _archive(self, Y: Array, FY: Array, CVY: Array | None, work: Array,
+                 ok: NDArray[np.bool_]) -> None:
+        """The feasible candidates just evaluated join the archive, which keeps the rows that
+        no other dominates, one of equal rows (the oldest), and at most one per weight vector."""
+        if not ok.any():
+            return
+        Y, FY, work = Y[ok], FY[ok], work[ok]
+        CVY = None if CVY is None else CVY[ok]
+        if self._AX is not None:
+            Y, FY = np.concatenate((self._AX, Y)), np.concatenate((self._AF, FY))
+            work = np.concatenate((self._Awork, work))
+            CVY = None if CVY is None or self._ACV is None else np.concatenate((self._ACV, CVY))
+        keep = np.zeros(len(work), bool)
+        keep[np.unique(work, axis=0, return_index=True)[1]] = True
+        keep &= ndsort(work)[0] == 1
+        rows = np.flatnonzero(keep)
+        if len(rows) > len(self._W):
+            rows = rows[self._thinned(work[rows])]
+        self._AX, self._AF, self._Awork = Y[rows], FY[rows], work[rows]
+        self._ACV = None if CVY is None else CVY[rows]
+
+    def _thinned(self, F: Array) -> NDArray[np.intp]:
+        """The rows of F (distinct, more than there are weight vectors) that stay in the
+        archive: each weight vector's best, then, one at a time, the row farthest from those
+        kept (in units of each objective's range), until there are as many as weight vectors.
+        The first keep the spread of the decomposition; the others fill the gaps where several
+        weight vectors share their best (ends of the pieces of a disconnected front)."""
+        n, W = len(F), self._W
+        aggregate = quelan if self.pbi else druvik
+        values = aggregate(np.repeat(F, len(W), axis=0), np.tile(W, (n, 1)), self._z)
+        chosen = np.zeros(n, bool)
+        chosen[np.argmin(values.reshape(n, len(W)), axis=0)] = True
+        G = F / np.maximum(np.ptp(F, axis=0), np.finfo(float).tiny)
+        gap = polvane(G, G[chosen]).min(axis=1)
+        for _ in range(len(W) - int(chosen.sum())):
+            far = int(np.argmax(gap))
+            chosen[far] = True
+            gap = np.minimum(gap, polvane(G, G[far:far + 1])[:, 0])
+        return np.flatnonzero(chosen)
 
     def _result(self) -> Result:
         assert self._X is not None
+        if self._AX is not None:
+            return Result(self._AX.copy(), self._AF.copy(),
+                          None if self._ACV is None else self._ACV.copy(),
+                          _history(self._history), self.generation)
         return Result(self._X.copy(), self._F.copy(), None if self._CV is None else self._CV.copy(),
                       _history(self._history), self.generation)
 
@@ -208,7 +247,8 @@ def moead(problem: Callable[[Array], Evaluation], lb: ArrayLike, ub: ArrayLike, 
           generations: int = 300, pbi: bool = False, T: int | None = None, delta: float = 0.9,
           seed: int | None = None, callback: Callback | None = None) -> Result:
     """Minimise several objectives over a box by MOEA/D (decomposition into one sub-problem per
-    weight vector), with constraints handled by the feasibility rule.
+    weight vector), with constraints handled by an epsilon level that falls to the feasibility
+    rule, and an archive of the non-dominated feasible solutions found as the result.
 
     Args:
         problem: ``problem(X)`` takes an (N, n_var) ``float64`` array, one candidate per row, and
@@ -237,8 +277,12 @@ def moead(problem: Callable[[Array], Evaluation], lb: ArrayLike, ub: ArrayLike, 
             stop.
 
     Returns:
-        A ``Result``: X, F, CV of the final population (one individual per weight vector)
-            and its history (``"ideal"``, ``"feasible"``).
+        A ``Result``: X, F, CV of the archive, the feasible solutions evaluated that no other
+            dominates, one of equal ones, at most as many as weight vectors (each weight
+            vector's best, and those farthest from them); while no feasible solution has been
+            found, the population (one individual per weight vector).  Its history
+            (``"ideal"``, ``"feasible"``: how many of the population are feasible) follows the
+            population.
 
     Raises:
         ValueError: bounds, weights, T, counts, probabilities or seed that cannot be used, a
@@ -246,13 +290,18 @@ def moead(problem: Callable[[Array], Evaluation], lb: ArrayLike, ub: ArrayLike, 
             which every evaluation held NaN.
 
     Each child replaces at most two of the neighbours whose sub-problems it serves at least as
-    well (chosen at random), which keeps the population diverse.  The ideal point is taken over
-    the feasible solutions evaluated (over all of them while none is feasible), so that the
-    weight vectors spread along the feasible front; a comparison that involves infeasible
-    candidates measures from a point below all of its rows, so that the Tchebycheff aggregation
-    keeps the feasibility rule's order (PBI is not monotone, so with ``pbi=True`` that order is
-    not guaranteed).  A candidate whose objective values or violations hold NaN replaces no
-    candidate without NaN; ±inf objective values compare as numbers.
+    well (chosen at random), which keeps the population diverse.  Two candidates whose summed
+    violations are both within an epsilon level, or equal, compare by their aggregation, the
+    others by their violations: the level starts at the violation of the best 5 % of the first
+    population and falls to 0 (the feasibility rule) over the first fifth of the generations,
+    so that a few feasible candidates of the first populations do not take every sub-problem
+    from the nearly feasible ones, which may lead to other parts of the front.  The ideal point
+    is taken over the feasible solutions evaluated (over all of them while none is feasible),
+    so that the weight vectors spread along the feasible front.  The archive returned holds
+    more of the front than the population where several weight vectors share their best (the
+    ends of the pieces of a disconnected front).  A candidate whose objective values or
+    violations hold NaN replaces no candidate without NaN; ±inf objective values compare as
+    numbers.
 
     Examples:
         >>> def constr(X):                  # f1 = x1, f2 = (1 + x2) / x1, two constraints
@@ -260,8 +309,8 @@ def moead(problem: Callable[[Array], Evaluation], lb: ArrayLike, ub: ArrayLike, 
         ...     CV = np.column_stack((6 - x2 - 9 * x1, 1 + x2 - 9 * x1))  # 9x1 + x2 >= 6, 9x1 - x2 >= 1
         ...     return np.column_stack((x1, (1 + x2) / x1)), CV
         >>> res = moead(constr, [0.1, 0], [1, 5], n_weights=30, generations=100, seed=1)
-        >>> res.F.shape, bool((res.CV <= 0).all())
-        ((30, 2), True)
+        >>> len(res.F) <= 30, bool((res.CV <= 0).all())
+        (True, True)
     """
     n_obj = None
     if weights is None:

@@ -35,10 +35,12 @@ class Result:
     """What an algorithm returns (and hands to its callback after every generation).
 
     Attributes:
-        X: the final population, one row per individual.  ``moead``: one row per weight vector,
-            the approximation of the Pareto front.  ``nsga2`` and ``nsga3``: the survivors, best
-            first (the first front, then the next ...).  ``permutation_ga`` and ``gray_ga``:
-            sorted best first, so ``X[0]`` is the best solution found.
+        X: the final population, one row per individual.  ``moead``: its archive, the feasible
+            solutions found that no other dominates (at most one per weight vector), or, while
+            none is feasible, the population (one row per weight vector).  ``nsga2`` and
+            ``nsga3``: the survivors, best first (the first front, then the next ...).
+            ``permutation_ga`` and ``gray_ga``: sorted best first, so ``X[0]`` is the best
+            solution found.
         F: the objective values of ``X``, one row per individual (one column for the GAs), as
             the problem returned them.
         CV: the constraint violations of ``X`` (positive entries violated), or ``None`` when the

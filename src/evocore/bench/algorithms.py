@@ -212,8 +212,8 @@ def section_moead(args):
         print(f"; pymoo / evocore (same seeds): {ratio:.1f}x")
     print()
     for name, title in (("dtlz2", "DTLZ2, MOEA/D (PBI), 91 weight vectors"),
-                        ("ctp1", "CTP1, MOEA/D (Tchebycheff, 2 constraints by the feasibility "
-                                 "rule), 100 weight vectors")):
+                        ("ctp1", "CTP1, MOEA/D (Tchebycheff, 2 constraints by an epsilon "
+                                 "level), 100 weight vectors")):
         print(f"\n{title}, 300 generations, neighbourhood 15")
         qs = []
         for seed in seeds:

@@ -194,8 +194,8 @@ def run_moead(name, args, plt):
     method = "PBI (quelan)" if pbi else "Tchebycheff (druvik)"
     constraints = "" if result.CV is None else \
         f", {plural(result.CV.shape[1], 'constraint')}"
-    print(f"{name}: MOEA/D, {method}{constraints and constraints + ' by the feasibility rule'}, "
-          f"{plural(len(F), 'weight vector')}, "
+    print(f"{name}: MOEA/D, {method}{constraints and constraints + ' by an epsilon level'}, "
+          f"{plural(moead.PROBLEMS[name][1], 'weight vector')}, {plural(len(F), 'point')} found, "
           f"{plural(gens, 'generation')}: IGD {quality:.5f} against the true front "
           f"({seconds:.2f} s)")
     picture = None

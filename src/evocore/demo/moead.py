@@ -3,8 +3,8 @@ evocore.problems.
 
     zdt1    2 objectives, 30 variables in [0, 1], Tchebycheff aggregation (druvik)
     dtlz2   3 objectives, 12 variables in [0, 1], penalty-based boundary intersection (quelan)
-    ctp1    2 objectives, 2 constraints, 5 variables in [0, 1] x [-5, 5]^4, Tchebycheff with
-            the feasibility rule (druvik with CV)
+    ctp1    2 objectives, 2 constraints, 5 variables in [0, 1] x [-5, 5]^4, Tchebycheff, the
+            constraints by an epsilon level that falls to the feasibility rule
 
 Each has a known Pareto front, against which the result's IGD is measured.  Run it with
 
