@@ -716,7 +716,8 @@ Kept* keep_numpy() {
         kept->now.int32 != int32.get()) {
         if (g_kept_sets == kMaxKept) return nullptr;
         ++g_kept_sets;
-        kept = new Kept{{numpy.release(), empty.release(), int32.release()}, {}};
+        kept = new Kept();
+        kept->now = {numpy.release(), empty.release(), int32.release()};
     }
 #if PY_VERSION_HEX >= 0x030C0000
     kept->seen.store(seen, std::memory_order_release);
