@@ -190,24 +190,29 @@ void Array::realign(Elem elem, bool writable) {
     *this = std::move(copy);
 }
 
-// An exact ndarray that already is C-contiguous data of the element type is used as it is; the
-// answer is the same as that of its `flags` and `dtype`, which an exact ndarray cannot override.
-bool Array::try_fast_view(PyObject* obj, Elem elem, int ndim, bool borrow) {
-    if (!direct_view(obj, elem, ndim, false)) return false;
-    ref_ = borrow ? Ref::steal_or_null(obj) : Ref::borrow(obj);
-    borrowed_ = borrow;
-    return true;
+// The one fast path: an exact ndarray that already is C-contiguous data of the element type is
+// used as it is, borrowed; the answer is the same as that of its `flags` and `dtype`, which an
+// exact ndarray cannot override.
+Array Array::in_place(PyObject* obj, Elem elem, int ndim) {
+    Array a;
+    if (fields_readable(obj) && a.direct_view(obj, elem, ndim, false)) {
+        a.ref_ = Ref::steal_or_null(obj);
+        a.borrowed_ = true;
+    }
+    return a;
 }
 
 Array Array::coerce(PyObject* obj, Elem elem, int ndim) {
-    Array a;
-    if (fields_readable(obj) && a.try_fast_view(obj, elem, ndim, true)) return a;
-    return coerced(obj, elem, ndim);
+    Array a = in_place(obj, elem, ndim);
+    return a ? std::move(a) : coerced(obj, elem, ndim);
 }
 
 Array Array::coerce_elements(PyObject* obj, Elem elem, Py_ssize_t n) {
-    Array a;
-    if (!(fields_readable(obj) && a.try_fast_view(obj, elem, 1, false))) a = coerced(obj, elem, kAnyDims);
+    Array a = in_place(obj, elem, 1);
+    if (a)
+        a.hold();  // the point is a call's result, not an argument that outlives the Array
+    else
+        a = coerced(obj, elem, kAnyDims);
     a.elements(n);
     return a;
 }
@@ -295,8 +300,7 @@ const double* Array::elements(Py_ssize_t n) const {
 }
 
 PyObject* Array::release() {
-    if (borrowed_) Py_INCREF(ref_.get());
-    borrowed_ = false;
+    hold();
     Ref obj = std::move(ref_);
     reset();
     return obj.release();

@@ -53,7 +53,7 @@ public:
     static Array astype(PyObject* obj, Elem elem, int ndim);
     // obj itself (borrowed, as by coerce) when it is an exact ndarray that already is C-contiguous
     // data of the element type and number of dimensions, else an empty Array (nothing is
-    // converted or raised).
+    // converted or raised): the fast path, which coerce and coerce_elements take first.
     static Array in_place(PyObject* obj, Elem elem, int ndim);
 
     explicit operator bool() const noexcept { return bool(ref_); }
@@ -82,7 +82,6 @@ private:
     void acquire(Ref obj, Elem elem, int ndim, bool writable);
     static Array coerced(PyObject* obj, Elem elem, int ndim);
     void realign(Elem elem, bool writable);
-    bool try_fast_view(PyObject* obj, Elem elem, int ndim, bool borrow);
     bool direct_view(PyObject* obj, Elem elem, int ndim, bool writable);
     const void* data(Py_ssize_t n0, Py_ssize_t n1, int ndim) const;
     int* int_data(const void* p) const;
@@ -97,6 +96,11 @@ private:
         ref_ = Ref();
     }
     void release_view() noexcept;
+    // A borrowed object becomes one the Array holds a reference to.
+    void hold() noexcept {
+        if (borrowed_) Py_INCREF(ref_.get());
+        borrowed_ = false;
+    }
     // This array becomes o, which is left empty.
     void take(Array& o) noexcept {
         ref_ = std::move(o.ref_);

@@ -31,12 +31,6 @@ Array Array::astype(PyObject* obj, Elem elem, int ndim) {
     return a;
 }
 
-Array Array::in_place(PyObject* obj, Elem elem, int ndim) {
-    Array a;
-    if (fields_readable(obj) && a.try_fast_view(obj, elem, ndim, true)) return a;
-    return Array();
-}
-
 int* Array::int_data(const void* p) const {
     if (itemsize_ != (Py_ssize_t)sizeof(int)) {  // acquire() admitted only double or int
         PyErr_SetString(PyExc_SystemError, "int32 data asked of a float64 array");
