@@ -14,6 +14,7 @@
 #include <cstdint>
 #include <cstring>
 #include <new>
+#include <type_traits>
 #include <vector>
 
 #include "../frame/random.hpp"
@@ -43,7 +44,7 @@ public:
         : Lb_(Lb), dense_(var_num <= 2 * Lind), stamp_((std::size_t)var_num, 0u) {}
 
     // Whether one of the row's L genes repeats.
-    bool has_repeat(const int* __restrict row, std::int64_t L) noexcept {
+    __attribute__((always_inline)) bool has_repeat(const int* __restrict row, std::int64_t L) noexcept {
         if (++gen_ == 0) {  // after 2^32 rows the stamps start over
             std::memset(stamp_.data(), 0, stamp_.size() * sizeof(std::uint32_t));
             gen_ = 1;
@@ -51,7 +52,10 @@ public:
         std::uint32_t* __restrict st = biased(stamp_.data(), Lb_);
         const std::uint32_t gen = gen_;
         if (dense_) {
-            for (std::int64_t j = 0; j < L; ++j) st[row[j]] = gen;
+            for (std::int64_t j = 0; j < L; ++j) {
+                st[row[j]] = gen;
+                __asm__("" : "+r"(st));  // one store a gene: a vector form of this loop scatters, slower
+            }
             const std::uint32_t* __restrict all = stamp_.data();
             std::uint32_t distinct = 0;
             for (std::size_t k = 0; k < stamp_.size(); ++k) distinct += all[k] == gen;
@@ -87,8 +91,9 @@ class SmallBits {
 public:
     static constexpr std::int64_t kMaxRange = 64;
     SmallBits(std::int64_t Lb, std::int64_t /*var_num*/, std::int64_t /*Lind*/) : Lb_(Lb) {}
+    std::int64_t Lb() const noexcept { return Lb_; }
 
-    bool has_repeat(const int* __restrict row, std::int64_t L) const noexcept {
+    __attribute__((always_inline)) bool has_repeat(const int* __restrict row, std::int64_t L) const noexcept {
         const std::int64_t Lb = Lb_;
         std::uint64_t even = 0, odd = 0;  // two chains of or-ing, joined at the end
         std::int64_t j = 0;
@@ -131,6 +136,43 @@ public:
 private:
     std::int64_t Lb_;
     std::vector<std::uint32_t> keep_;
+};
+
+// A child's segment for the vector form of the order crossover: the segment's genes are stamped
+// with the child's generation in a table of the gene range, which the form reads back sixteen
+// values at a time into a bit set of the range; a range of at most kMaxRange values fits one
+// 512-bit register, where the form looks up sixteen filler genes at once.  `kept` holds the
+// filler's kept genes (the row and sixteen spare entries).
+struct Cuts;
+class SegmentBits;
+using OxFn = void (*)(const int* K, const int* F, std::int64_t L, Cuts c, int* child, SegmentBits& s);
+// The order-crossover child of the picked form, where it has a vector one, else null.
+OxFn ox_vector() noexcept;
+// The same child one gene at a time.
+void ox_bits_plain(const int* K, const int* F, std::int64_t L, Cuts c, int* child, SegmentBits& s);
+
+class SegmentBits {
+public:
+    static constexpr std::int64_t kMaxRange = 512;
+    SegmentBits(std::int64_t Lb, std::int64_t var_num, std::int64_t Lind)
+        : Lb(Lb), words((var_num + 31) / 32), stamp((std::size_t)words * 32, 0u), kept((std::size_t)Lind + 16),
+          fn(ox_vector()) {
+        if (fn == nullptr) fn = ox_bits_plain;  // the form changed since the kernel chose this set
+    }
+    // A new generation for the next segment (after 2^32 of them the stamps start over).
+    std::uint32_t next_generation() noexcept {
+        if (++gen == 0) {
+            std::memset(stamp.data(), 0, stamp.size() * sizeof(std::uint32_t));
+            gen = 1;
+        }
+        return gen;
+    }
+    std::int64_t Lb;
+    std::int64_t words;  // 32-bit words of the bit set
+    std::vector<std::uint32_t> stamp;
+    std::uint32_t gen = 0;
+    std::vector<int> kept;
+    OxFn fn;
 };
 
 // The hash, for both uses: the set of one row's genes or of one segment, emptied by starting
@@ -298,6 +340,20 @@ inline void ox_child(const int* __restrict K, const int* __restrict F, std::int6
         n += segment.keeps(v);
     }
     s.set.give_back(K, c.lo, c.hi);
+}
+
+// ox_child through the bit set: the form's own function.
+inline void ox_child(const int* K, const int* F, std::int64_t L, Cuts c, int* child, Scratch<SegmentBits>& s) {
+    s.set.fn(K, F, L, c, child, s.set);
+}
+
+// run(std::type_identity<Set>{}) with the value set of a crossover kernel over var_num values
+// and rows of Lind genes.
+template <class Run>
+inline bool with_child_set(std::int64_t var_num, std::int64_t Lind, Run&& run) {
+    if (var_num <= SegmentBits::kMaxRange && ox_vector() != nullptr) return run(std::type_identity<SegmentBits>{});
+    if (use_direct(var_num, Lind)) return run(std::type_identity<DirectKeep>{});
+    return run(std::type_identity<HashSet>{});
 }
 
 // body(i, generator, scratch) for i = 0..n-1.  Serially one evo::CRand is seeded with randDelta

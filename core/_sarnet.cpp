@@ -51,9 +51,9 @@ bool dispatch(const int* Chrom, int Nind, int Lind, int Lb, int Ub, int* NewChro
         return true;
     }
     const std::int64_t var_num = (std::int64_t)Ub - Lb + 1;
-    return perm::use_direct(var_num, Lind)
-               ? pairwise<perm::DirectKeep>(Chrom, Nind, Lind, Lb, Ub, NewChrom, pc, randDelta, Parallel, children)
-               : pairwise<perm::HashSet>(Chrom, Nind, Lind, Lb, Ub, NewChrom, pc, randDelta, Parallel, children);
+    return perm::with_child_set(var_num, Lind, [&]<class Set>(std::type_identity<Set>) {
+        return pairwise<Set>(Chrom, Nind, Lind, Lb, Ub, NewChrom, pc, randDelta, Parallel, children);
+    });
 }
 
 }  // namespace

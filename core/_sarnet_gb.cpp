@@ -33,7 +33,7 @@ bool _sarnet_gb(const int* Chrom, int Nind, int Lind, int Lb, int Ub, int* NewCh
                 int Parallel) {
     if (Nind < 1 || Lind < 1 || Num < 1) return true;
     const std::int64_t var_num = (std::int64_t)Ub - Lb + 1;
-    return perm::use_direct(var_num, Lind)
-               ? global<perm::DirectKeep>(Chrom, Nind, Lind, Lb, Ub, NewChrom, Num, randDelta, Parallel)
-               : global<perm::HashSet>(Chrom, Nind, Lind, Lb, Ub, NewChrom, Num, randDelta, Parallel);
+    return perm::with_child_set(var_num, Lind, [&]<class Set>(std::type_identity<Set>) {
+        return global<Set>(Chrom, Nind, Lind, Lb, Ub, NewChrom, Num, randDelta, Parallel);
+    });
 }

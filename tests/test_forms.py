@@ -19,7 +19,7 @@ from test_velkor import field
 # The processor's features (Linux), named as the forms are.
 CPU = set(Path("/proc/cpuinfo").read_text().split()) if Path("/proc/cpuinfo").exists() else set()
 SPECIAL = np.array([np.nan, np.inf, -np.inf, 0.0, -0.0, 1e300, 5e-324])
-KERNELS = {"polvane": "_polvane", "velkor": "_velkor", "sarnet": "gene_range", "associate": "_associate"}
+KERNELS = {"polvane": "_polvane", "velkor": "_velkor", "sarnet": "_sarnet", "associate": "_associate"}
 
 
 def module(name):
