@@ -31,27 +31,35 @@ __attribute__((target("avx512f"))) bool rows_avx512(const int* C, std::int64_t b
                                                     Set& s) {
     return rows_repeat(C, b, e, L, s);
 }
-// SmallBits' rows, eight genes at a time: each gene's bit made in a 64-bit lane, the lanes or-ed.
+// The lanes t < k of sixteen (0 <= k <= 16).
+inline __mmask16 lanes_below(std::int64_t k) { return (__mmask16)((1u << k) - 1); }
+
+// The set of the genes row[p] (less Lb, each below 64) of the columns p = 0..L-1 whose lane is
+// in `pick(d)` for the sixteen columns from d, as bits of one word: each gene's bit made in a
+// 64-bit lane, eight at a time, the lanes or-ed.
+template <class Pick>
+__attribute__((target("avx512f"), always_inline)) inline std::uint64_t bits64(const int* row, std::int64_t L,
+                                                                              __m512i Lb, Pick pick) {
+    const __m512i one = _mm512_set1_epi64(1);
+    __m512i acc = _mm512_setzero_si512();
+    for (std::int64_t d = 0; d < L; d += 16) {
+        const __mmask16 m = pick(d);
+        const __m512i x = _mm512_sub_epi32(_mm512_maskz_loadu_epi32(m, row + d), Lb);
+        const __m512i lo = _mm512_cvtepu32_epi64(_mm512_castsi512_si256(x));
+        const __m512i hi = _mm512_cvtepu32_epi64(_mm512_extracti64x4_epi64(x, 1));
+        acc = _mm512_or_si512(acc, _mm512_maskz_sllv_epi64((__mmask8)m, one, lo));
+        acc = _mm512_or_si512(acc, _mm512_maskz_sllv_epi64((__mmask8)(m >> 8), one, hi));
+    }
+    return (std::uint64_t)_mm512_reduce_or_epi64(acc);
+}
+
+// SmallBits' rows through bits64.
 __attribute__((target("avx512f,popcnt"))) bool small_rows_avx512(const int* C, std::int64_t b, std::int64_t e,
                                                                  std::int64_t L, perm::SmallBits& s) {
-    const __m512i Lb = _mm512_set1_epi32((int)s.Lb()), one = _mm512_set1_epi64(1);
-    for (std::int64_t i = b; i < e; ++i) {
-        const int* row = C + i * L;
-        __m512i acc = _mm512_setzero_si512();
-        for (std::int64_t d = 0; d < L; d += 16) {
-            const __mmask16 valid = L - d >= 16 ? (__mmask16)0xFFFF : (__mmask16)((1u << (L - d)) - 1);
-            const __m512i x = _mm512_sub_epi32(_mm512_maskz_loadu_epi32(valid, row + d), Lb);
-            const __m512i lo = _mm512_cvtepu32_epi64(_mm512_castsi512_si256(x));
-            const __m512i hi = _mm512_cvtepu32_epi64(_mm512_extracti64x4_epi64(x, 1));
-            acc = _mm512_or_si512(acc, _mm512_maskz_sllv_epi64((__mmask8)valid, one, lo));
-            acc = _mm512_or_si512(acc, _mm512_maskz_sllv_epi64((__mmask8)(valid >> 8), one, hi));
-        }
-        alignas(64) std::uint64_t lanes[8];
-        _mm512_store_si512(lanes, acc);
-        std::uint64_t all = 0;
-        for (int k = 0; k < 8; ++k) all |= lanes[k];
-        if (__builtin_popcountll(all) < L) return true;  // fewer distinct genes than genes
-    }
+    const __m512i Lb = _mm512_set1_epi32((int)s.Lb());
+    auto columns = [L](std::int64_t d) { return L - d >= 16 ? (__mmask16)0xFFFF : lanes_below(L - d); };
+    for (std::int64_t i = b; i < e; ++i)
+        if (__builtin_popcountll(bits64(C + i * L, L, Lb, columns)) < L) return true;  // fewer distinct than genes
     return false;
 }
 template <class Set>
@@ -108,45 +116,50 @@ inline __attribute__((always_inline)) std::uint32_t stamp_segment(const int* K, 
 
 #ifdef EVOCORE_X86_FORMS
 // ox_child with the segment as a bit set in one register: sixteen filler genes are looked up at
-// once and the kept ones packed into s.kept; the child is then put together sixteen columns at a
-// time from the kept genes (before and after the segment) and the keeper's segment.  The
-// filler is read whole, which reads nothing outside the row.
+// once and the kept ones packed and stored at their columns (before the segment, or after it up
+// to the row's end); then the keeper's segment is copied.  The filler is read whole, which reads
+// nothing outside the row.
 __attribute__((target("avx512f,popcnt"))) void ox_avx512(const int* K, const int* F, std::int64_t L,
-                                                         perm::Cuts c, int* child, perm::SegmentBits& s) {
-    const __m512i gen = _mm512_set1_epi32((int)stamp_segment(K, c, s));
-    // word w of the bit set: the stamps of values 32w .. 32w + 31 that are this generation's
-    const std::uint32_t* st = s.stamp.data();
-    __m512i set = _mm512_setzero_si512();
-    for (std::int64_t w = 0; w < s.words; ++w) {
-        const std::uint32_t low = _mm512_cmpeq_epi32_mask(_mm512_loadu_si512(st + 32 * w), gen);
-        const std::uint32_t high = _mm512_cmpeq_epi32_mask(_mm512_loadu_si512(st + 32 * w + 16), gen);
-        set = _mm512_mask_set1_epi32(set, (__mmask16)(1u << w), (int)(low | high << 16));
-    }
+                                                              perm::Cuts c, int* child, perm::SegmentBits& s) {
+    auto below = [](std::int64_t k) {  // the lanes t < k
+        return lanes_below(k < 0 ? 0 : k > 16 ? 16 : k);
+    };
     const __m512i Lb = _mm512_set1_epi32((int)s.Lb), low5 = _mm512_set1_epi32(31), one = _mm512_set1_epi32(1);
-    int* kept = s.kept.data();
-    std::int64_t n = 0;
+    __m512i set;
+    if (s.words <= 2) {  // a range of at most 64 values: the set made in vector registers
+        auto segment = [&](std::int64_t d) { return (__mmask16)(below(c.hi + 1 - d) & ~below(c.lo - d)); };
+        set = _mm512_maskz_set1_epi64(1, (long long)bits64(K, L, Lb, segment));
+    } else {
+        // word w of the bit set: the stamps of values 32w .. 32w + 31 that are this generation's
+        const __m512i gen = _mm512_set1_epi32((int)stamp_segment(K, c, s));
+        const std::uint32_t* st = s.stamp.data();
+        set = _mm512_setzero_si512();
+        for (std::int64_t w = 0; w < s.words; ++w) {
+            const std::uint32_t low = _mm512_cmpeq_epi32_mask(_mm512_loadu_si512(st + 32 * w), gen);
+            const std::uint32_t high = _mm512_cmpeq_epi32_mask(_mm512_loadu_si512(st + 32 * w + 16), gen);
+            set = _mm512_mask_set1_epi32(set, (__mmask16)(1u << w), (int)(low | high << 16));
+        }
+    }
+    const std::int64_t seg = c.hi - c.lo + 1, need = L - seg;
+    const std::uintptr_t after = reinterpret_cast<std::uintptr_t>(child) + (std::uintptr_t)seg * sizeof(int);
+    std::int64_t n = 0;  // kept genes so far: kept gene k goes to column k, or k + seg from the segment on
     for (std::int64_t d = 0; d < L; d += 16) {
-        const __mmask16 valid = L - d >= 16 ? (__mmask16)0xFFFF : (__mmask16)((1u << (L - d)) - 1);
+        const __mmask16 valid = below(L - d);
         const __m512i g = _mm512_maskz_loadu_epi32(valid, F + d);
         const __m512i x = _mm512_sub_epi32(g, Lb);
         const __m512i word = _mm512_permutexvar_epi32(_mm512_srli_epi32(x, 5), set);
         const __mmask16 struck = _mm512_test_epi32_mask(_mm512_srlv_epi32(word, _mm512_and_si512(x, low5)), one);
         const __mmask16 keep = valid & (__mmask16)~struck;
-        _mm512_storeu_si512(kept + n, _mm512_maskz_compress_epi32(keep, g));
-        n += __builtin_popcount((unsigned)keep);
+        const __m512i packed = _mm512_maskz_compress_epi32(keep, g);
+        const std::int64_t count = __builtin_popcount((unsigned)keep);
+        const __mmask16 used = below(count < need - n ? count : need - n), before = used & below(c.lo - n);
+        _mm512_mask_storeu_epi32(child + n, before, packed);
+        _mm512_mask_storeu_epi32(reinterpret_cast<int*>(after) + n, used & (__mmask16)~before, packed);
+        n += count;
     }
-    // column p: kept[p] before the segment, K[p] in it, kept[p - seg] after it
-    const std::int64_t seg = c.hi - c.lo + 1;
-    const std::uintptr_t shifted = reinterpret_cast<std::uintptr_t>(kept) - (std::uintptr_t)seg * sizeof(int);
-    auto below = [](std::int64_t k) {  // the lanes t < k
-        return (__mmask16)(k <= 0 ? 0u : k >= 16 ? 0xFFFFu : (1u << k) - 1);
-    };
     for (std::int64_t d = 0; d < L; d += 16) {
-        const __mmask16 valid = below(L - d), before = below(c.lo - d), upto = below(c.hi + 1 - d);
-        __m512i v = _mm512_maskz_loadu_epi32(before, kept + d);
-        v = _mm512_mask_loadu_epi32(v, upto & (__mmask16)~before, K + d);
-        v = _mm512_mask_loadu_epi32(v, valid & (__mmask16)~upto, reinterpret_cast<const int*>(shifted) + d);
-        _mm512_mask_storeu_epi32(child + d, valid, v);
+        const __mmask16 in = below(c.hi + 1 - d) & (__mmask16)~below(c.lo - d);
+        _mm512_mask_storeu_epi32(child + d, in, _mm512_maskz_loadu_epi32(in, K + d));
     }
 }
 #endif

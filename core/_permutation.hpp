@@ -294,23 +294,46 @@ private:
 template <class Gen>
 inline double unit(Gen& r) noexcept { return (double)r.next() * 4.656612873077393e-10; }
 
-// Two distinct columns of 0..n-1 (1 < n < 2^31): the first, then an offset of 1..n-1 from it.
-// Draws and columns fit 32 unsigned bits (c1 + offset + 1 < 2n), where division is quicker.
+// x % n for 32-bit x and a divisor n >= 1 fixed for a loop, by two multiplications (exact for
+// every x and n: the fraction 2^64 / n rounded up, times x, keeps the remainder in its top bits).
+class Modulus {
+public:
+    explicit Modulus(std::uint32_t n) noexcept : n_(n), m_(n > 0 ? ~std::uint64_t{0} / n + 1 : 0) {}
+    std::uint32_t n() const noexcept { return n_; }
+    std::uint32_t of(std::uint32_t x) const noexcept {
+        return (std::uint32_t)(((unsigned __int128)(m_ * x) * n_) >> 64);
+    }
+
+private:
+    std::uint32_t n_;
+    std::uint64_t m_;
+};
+
+// Draws of an index below n (1 < n < 2^31), and of another one: the first, then an offset of
+// 1..n-1 from it (first + offset < 2n, so one subtraction wraps it).
+class IndexDraws {
+public:
+    explicit IndexDraws(std::int64_t n) noexcept : n_((std::uint32_t)n), n1_(n > 1 ? (std::uint32_t)n - 1 : 1) {}
+    template <class Gen>
+    std::uint32_t one(Gen& r) const noexcept { return n_.of((std::uint32_t)r.next()); }
+    template <class Gen>
+    std::uint32_t other(Gen& r, std::uint32_t first) const noexcept {
+        const std::uint32_t k = first + n1_.of((std::uint32_t)r.next()) + 1;
+        return k >= n_.n() ? k - n_.n() : k;
+    }
+
+private:
+    Modulus n_, n1_;
+};
+
+// Two distinct columns of 0..L-1, in order.
 struct Cuts {
     std::int64_t lo, hi;
 };
 template <class Gen>
-inline std::uint32_t draw_mod(Gen& r, std::uint32_t n) noexcept {
-    return (std::uint32_t)r.next() % n;
-}
-template <class Gen>
-inline std::uint32_t draw_other(Gen& r, std::uint32_t first, std::uint32_t n) noexcept {
-    return (first + draw_mod(r, n - 1) + 1) % n;
-}
-template <class Gen>
-inline Cuts draw_cuts(Gen& r, std::int64_t n) noexcept {
-    const std::uint32_t c1 = draw_mod(r, (std::uint32_t)n);
-    const std::uint32_t c2 = draw_other(r, c1, (std::uint32_t)n);
+inline Cuts draw_cuts(Gen& r, const IndexDraws& columns) noexcept {
+    const std::uint32_t c1 = columns.one(r);
+    const std::uint32_t c2 = columns.other(r, c1);
     return c1 < c2 ? Cuts{c1, c2} : Cuts{c2, c1};
 }
 
