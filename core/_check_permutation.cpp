@@ -18,9 +18,13 @@ namespace {
 template <class Set>
 inline __attribute__((always_inline)) bool rows_repeat(const int* Chrom, std::int64_t begin, std::int64_t end,
                                                        std::int64_t L, Set& set) {
-    for (std::int64_t i = begin; i < end; ++i)
-        if (set.has_repeat(Chrom + i * L, L)) return true;
-    return false;
+    if constexpr (requires { set.rows_repeat(Chrom, begin, end, L); }) {
+        return set.rows_repeat(Chrom, begin, end, L);
+    } else {
+        for (std::int64_t i = begin; i < end; ++i)
+            if (set.has_repeat(Chrom + i * L, L)) return true;
+        return false;
+    }
 }
 template <class Set>
 using RowsFn = bool (*)(const int*, std::int64_t, std::int64_t, std::int64_t, Set&);
@@ -174,7 +178,7 @@ struct PermForm {
 };
 #ifdef EVOCORE_X86_FORMS
 constexpr PermForm kAvx512{range_avx512, small_rows_avx512, rows_avx512, ox_avx512},
-    kAvx2{range_avx2, rows_avx2, rows_avx2, nullptr};
+    kAvx2{range_avx2, rows_baseline, rows_avx2, nullptr};
 #endif
 constexpr PermForm kBaseline{range_baseline, rows_baseline, rows_baseline, nullptr};
 

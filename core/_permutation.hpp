@@ -34,33 +34,62 @@ inline T* biased(T* table, std::int64_t Lb) noexcept {
     return reinterpret_cast<T*>(reinterpret_cast<std::uintptr_t>(table) - (std::uintptr_t)Lb * sizeof(T));
 }
 
-// The check's direct table: one generation stamp per value; a row is a new generation.  When
+// The check's direct tables: one generation stamp per value; a row is a new generation.  When
 // the range is at most twice the row length, the row's genes are only stamped and the stamps
-// of this generation counted afterwards (a loop without a dependence from gene to gene);
-// otherwise each gene is tested as it is stamped.
+// of this generation counted afterwards (a loop without a dependence from gene to gene), in two
+// tables taken in turn: a row is counted after the next one is stamped, when its own stamps have
+// left the processor's store buffer for the cache.  Otherwise each gene is tested as it is
+// stamped.
 class DirectStamps {
 public:
     DirectStamps(std::int64_t Lb, std::int64_t var_num, std::int64_t Lind)
-        : Lb_(Lb), dense_(var_num <= 2 * Lind), stamp_((std::size_t)var_num, 0u) {}
+        : Lb_(Lb), dense_(var_num <= 2 * Lind), n_((std::size_t)var_num),
+          stamp_((dense_ ? 2 : 1) * (std::size_t)var_num, 0u) {}
 
-    // Whether one of the row's L genes repeats.
-    __attribute__((always_inline)) bool has_repeat(const int* __restrict row, std::int64_t L) noexcept {
-        if (++gen_ == 0) {  // after 2^32 rows the stamps start over
-            std::memset(stamp_.data(), 0, stamp_.size() * sizeof(std::uint32_t));
-            gen_ = 1;
+    // Whether one of the rows begin..end-1 (of L genes, from C) repeats a value.
+    __attribute__((always_inline)) bool rows_repeat(const int* C, std::int64_t begin, std::int64_t end,
+                                                    std::int64_t L) noexcept {
+        if (!dense_) {
+            for (std::int64_t i = begin; i < end; ++i)
+                if (sparse_repeat(C + i * L, L)) return true;
+            return false;
         }
+        if (begin < end) stamp(C + begin * L, L, 0);
+        for (std::int64_t i = begin; i < end; ++i) {
+            const int t = (int)((i - begin) & 1);
+            if (i + 1 < end) stamp(C + (i + 1) * L, L, 1 - t);
+            if (count(t) < (std::uint64_t)L) return true;  // fewer distinct genes than genes
+        }
+        return false;
+    }
+
+private:
+    // A new generation for table t (after 2^32 rows the stamps start over).
+    __attribute__((always_inline)) std::uint32_t next(int t) noexcept {
+        if (++gen_[t] == 0) {
+            std::memset(stamp_.data() + t * n_, 0, n_ * sizeof(std::uint32_t));
+            gen_[t] = 1;
+        }
+        return gen_[t];
+    }
+    __attribute__((always_inline)) void stamp(const int* __restrict row, std::int64_t L, int t) noexcept {
+        const std::uint32_t gen = next(t);
+        std::uint32_t* __restrict st = biased(stamp_.data() + t * n_, Lb_);
+        for (std::int64_t j = 0; j < L; ++j) {
+            st[row[j]] = gen;
+            __asm__("" : "+r"(st));  // one store a gene: a vector form of this loop scatters, slower
+        }
+    }
+    __attribute__((always_inline)) std::uint64_t count(int t) const noexcept {
+        const std::uint32_t* __restrict all = stamp_.data() + t * n_;
+        const std::uint32_t gen = gen_[t];
+        std::uint32_t distinct = 0;
+        for (std::size_t k = 0; k < n_; ++k) distinct += all[k] == gen;
+        return distinct;
+    }
+    bool sparse_repeat(const int* __restrict row, std::int64_t L) noexcept {
+        const std::uint32_t gen = next(0);
         std::uint32_t* __restrict st = biased(stamp_.data(), Lb_);
-        const std::uint32_t gen = gen_;
-        if (dense_) {
-            for (std::int64_t j = 0; j < L; ++j) {
-                st[row[j]] = gen;
-                __asm__("" : "+r"(st));  // one store a gene: a vector form of this loop scatters, slower
-            }
-            const std::uint32_t* __restrict all = stamp_.data();
-            std::uint32_t distinct = 0;
-            for (std::size_t k = 0; k < stamp_.size(); ++k) distinct += all[k] == gen;
-            return distinct < (std::uint64_t)L;
-        }
         unsigned repeat = 0;
         for (std::int64_t j = 0; j < L; ++j) {
             std::uint32_t& s = st[row[j]];
@@ -70,11 +99,11 @@ public:
         return repeat != 0;
     }
 
-private:
     std::int64_t Lb_;
     bool dense_;
+    std::size_t n_;
     std::vector<std::uint32_t> stamp_;
-    std::uint32_t gen_ = 0;
+    std::uint32_t gen_[2] = {0, 0};
 };
 
 // The check's table for a gene range of at most 64 values: the row's genes as bits of one word.
