@@ -167,11 +167,11 @@ private:
     std::vector<std::uint32_t> keep_;
 };
 
-// A child's segment for the vector form of the order crossover: the segment's genes are stamped
-// with the child's generation in a table of the gene range, which the form reads back sixteen
-// values at a time into a bit set of the range; a range of at most kMaxRange values fits one
-// 512-bit register, where the form looks up sixteen filler genes at once.  `kept` holds the
-// filler's kept genes (the row and sixteen spare entries).
+// A child's segment for the vector form of the order crossover, as a bit set of the gene range:
+// a range of at most kMaxRange values fits one 512-bit register, where the form looks up sixteen
+// filler genes at once.  Beyond 64 values the segment's genes are stamped with the child's
+// generation in a table of the range, which the form reads back sixteen values at a time.
+// `kept` holds the filler's kept genes for the one-gene-at-a-time form.
 struct Cuts;
 class SegmentBits;
 using OxFn = void (*)(const int* K, const int* F, std::int64_t L, Cuts c, int* child, SegmentBits& s);
