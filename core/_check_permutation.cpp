@@ -119,9 +119,18 @@ inline __attribute__((always_inline)) std::uint32_t stamp_segment(const int* K, 
 }
 
 #ifdef EVOCORE_X86_FORMS
-// ox_child with the segment as a bit set in one register: sixteen filler genes are looked up at
-// once and the kept ones packed and stored at their columns (before the segment, or after it up
-// to the row's end); then the keeper's segment is copied.  The filler is read whole, which reads
+// The keeper's segment (the columns whose lanes `segment` picks) into the child, in place: no
+// kept filler gene goes there.
+template <class Pick>
+__attribute__((target("avx512f"), always_inline)) inline void copy_segment(const int* K, std::int64_t L, int* child,
+                                                                           Pick segment) {
+    for (std::int64_t d = 0; d < L; d += 16)
+        _mm512_mask_storeu_epi32(child + d, segment(d), _mm512_maskz_loadu_epi32(segment(d), K + d));
+}
+
+// ox_child with the segment as a bit set in one register: the keeper's segment is copied, then
+// sixteen filler genes are looked up at once and the kept ones packed and stored at their
+// columns (before the segment, or after it up to the row's end).  The filler is read whole, which reads
 // nothing outside the row.
 __attribute__((target("avx512f,popcnt"))) void ox_avx512(const int* K, const int* F, std::int64_t L,
                                                               perm::Cuts c, int* child, perm::SegmentBits& s) {
@@ -130,12 +139,14 @@ __attribute__((target("avx512f,popcnt"))) void ox_avx512(const int* K, const int
     };
     const __m512i Lb = _mm512_set1_epi32((int)s.Lb), low5 = _mm512_set1_epi32(31), one = _mm512_set1_epi32(1);
     __m512i set;
+    auto segment = [&](std::int64_t d) { return (__mmask16)(below(c.hi + 1 - d) & ~below(c.lo - d)); };
     if (s.words <= 2) {  // a range of at most 64 values: the set made in vector registers
-        auto segment = [&](std::int64_t d) { return (__mmask16)(below(c.hi + 1 - d) & ~below(c.lo - d)); };
         set = _mm512_maskz_set1_epi64(1, (long long)bits64(K, L, Lb, segment));
+        copy_segment(K, L, child, segment);
     } else {
         // word w of the bit set: the stamps of values 32w .. 32w + 31 that are this generation's
         const __m512i gen = _mm512_set1_epi32((int)stamp_segment(K, c, s));
+        copy_segment(K, L, child, segment);  // meanwhile the stamps reach the cache
         const std::uint32_t* st = s.stamp.data();
         set = _mm512_setzero_si512();
         for (std::int64_t w = 0; w < s.words; ++w) {
@@ -160,10 +171,6 @@ __attribute__((target("avx512f,popcnt"))) void ox_avx512(const int* K, const int
         _mm512_mask_storeu_epi32(child + n, before, packed);
         _mm512_mask_storeu_epi32(reinterpret_cast<int*>(after) + n, used & (__mmask16)~before, packed);
         n += count;
-    }
-    for (std::int64_t d = 0; d < L; d += 16) {
-        const __mmask16 in = below(c.hi + 1 - d) & (__mmask16)~below(c.lo - d);
-        _mm512_mask_storeu_epi32(child + d, in, _mm512_maskz_loadu_epi32(in, K + d));
     }
 }
 #endif
