@@ -14,6 +14,7 @@
 #include <cstdint>
 #include <cstring>
 #include <new>
+#include <type_traits>
 #include <vector>
 
 #include "../frame/random.hpp"
@@ -33,30 +34,62 @@ inline T* biased(T* table, std::int64_t Lb) noexcept {
     return reinterpret_cast<T*>(reinterpret_cast<std::uintptr_t>(table) - (std::uintptr_t)Lb * sizeof(T));
 }
 
-// The check's direct table: one generation stamp per value; a row is a new generation.  When
+// The check's direct tables: one generation stamp per value; a row is a new generation.  When
 // the range is at most twice the row length, the row's genes are only stamped and the stamps
-// of this generation counted afterwards (a loop without a dependence from gene to gene);
-// otherwise each gene is tested as it is stamped.
+// of this generation counted afterwards (a loop without a dependence from gene to gene), in two
+// tables taken in turn: a row is counted after the next one is stamped, when its own stamps have
+// left the processor's store buffer for the cache.  Otherwise each gene is tested as it is
+// stamped.
 class DirectStamps {
 public:
     DirectStamps(std::int64_t Lb, std::int64_t var_num, std::int64_t Lind)
-        : Lb_(Lb), dense_(var_num <= 2 * Lind), stamp_((std::size_t)var_num, 0u) {}
+        : Lb_(Lb), dense_(var_num <= 2 * Lind), n_((std::size_t)var_num),
+          stamp_((dense_ ? 2 : 1) * (std::size_t)var_num, 0u) {}
 
-    // Whether one of the row's L genes repeats.
-    bool has_repeat(const int* __restrict row, std::int64_t L) noexcept {
-        if (++gen_ == 0) {  // after 2^32 rows the stamps start over
-            std::memset(stamp_.data(), 0, stamp_.size() * sizeof(std::uint32_t));
-            gen_ = 1;
+    // Whether one of the rows begin..end-1 (of L genes, from C) repeats a value.
+    __attribute__((always_inline)) bool rows_repeat(const int* C, std::int64_t begin, std::int64_t end,
+                                                    std::int64_t L) noexcept {
+        if (!dense_) {
+            for (std::int64_t i = begin; i < end; ++i)
+                if (sparse_repeat(C + i * L, L)) return true;
+            return false;
         }
+        if (begin < end) stamp(C + begin * L, L, 0);
+        for (std::int64_t i = begin; i < end; ++i) {
+            const int t = (int)((i - begin) & 1);
+            if (i + 1 < end) stamp(C + (i + 1) * L, L, 1 - t);
+            if (count(t) < (std::uint64_t)L) return true;  // fewer distinct genes than genes
+        }
+        return false;
+    }
+
+private:
+    // A new generation for table t (after 2^32 rows the stamps start over).
+    __attribute__((always_inline)) std::uint32_t next(int t) noexcept {
+        if (++gen_[t] == 0) {
+            std::memset(stamp_.data() + t * n_, 0, n_ * sizeof(std::uint32_t));
+            gen_[t] = 1;
+        }
+        return gen_[t];
+    }
+    __attribute__((always_inline)) void stamp(const int* __restrict row, std::int64_t L, int t) noexcept {
+        const std::uint32_t gen = next(t);
+        std::uint32_t* __restrict st = biased(stamp_.data() + t * n_, Lb_);
+        for (std::int64_t j = 0; j < L; ++j) {
+            st[row[j]] = gen;
+            __asm__("" : "+r"(st));  // one store a gene: a vector form of this loop scatters, slower
+        }
+    }
+    __attribute__((always_inline)) std::uint64_t count(int t) const noexcept {
+        const std::uint32_t* __restrict all = stamp_.data() + t * n_;
+        const std::uint32_t gen = gen_[t];
+        std::uint32_t distinct = 0;
+        for (std::size_t k = 0; k < n_; ++k) distinct += all[k] == gen;
+        return distinct;
+    }
+    bool sparse_repeat(const int* __restrict row, std::int64_t L) noexcept {
+        const std::uint32_t gen = next(0);
         std::uint32_t* __restrict st = biased(stamp_.data(), Lb_);
-        const std::uint32_t gen = gen_;
-        if (dense_) {
-            for (std::int64_t j = 0; j < L; ++j) st[row[j]] = gen;
-            const std::uint32_t* __restrict all = stamp_.data();
-            std::uint32_t distinct = 0;
-            for (std::size_t k = 0; k < stamp_.size(); ++k) distinct += all[k] == gen;
-            return distinct < (std::uint64_t)L;
-        }
         unsigned repeat = 0;
         for (std::int64_t j = 0; j < L; ++j) {
             std::uint32_t& s = st[row[j]];
@@ -66,11 +99,11 @@ public:
         return repeat != 0;
     }
 
-private:
     std::int64_t Lb_;
     bool dense_;
+    std::size_t n_;
     std::vector<std::uint32_t> stamp_;
-    std::uint32_t gen_ = 0;
+    std::uint32_t gen_[2] = {0, 0};
 };
 
 // The check's table for a gene range of at most 64 values: the row's genes as bits of one word.
@@ -87,8 +120,9 @@ class SmallBits {
 public:
     static constexpr std::int64_t kMaxRange = 64;
     SmallBits(std::int64_t Lb, std::int64_t /*var_num*/, std::int64_t /*Lind*/) : Lb_(Lb) {}
+    std::int64_t Lb() const noexcept { return Lb_; }
 
-    bool has_repeat(const int* __restrict row, std::int64_t L) const noexcept {
+    __attribute__((always_inline)) bool has_repeat(const int* __restrict row, std::int64_t L) const noexcept {
         const std::int64_t Lb = Lb_;
         std::uint64_t even = 0, odd = 0;  // two chains of or-ing, joined at the end
         std::int64_t j = 0;
@@ -131,6 +165,43 @@ public:
 private:
     std::int64_t Lb_;
     std::vector<std::uint32_t> keep_;
+};
+
+// A child's segment for the vector form of the order crossover, as a bit set of the gene range:
+// a range of at most kMaxRange values fits one 512-bit register, where the form looks up sixteen
+// filler genes at once.  Beyond 64 values the segment's genes are stamped with the child's
+// generation in a table of the range, which the form reads back sixteen values at a time.
+// `kept` holds the filler's kept genes for the one-gene-at-a-time form.
+struct Cuts;
+class SegmentBits;
+using OxFn = void (*)(const int* K, const int* F, std::int64_t L, Cuts c, int* child, SegmentBits& s);
+// The order-crossover child of the picked form, where it has a vector one, else null.
+OxFn ox_vector() noexcept;
+// The same child one gene at a time.
+void ox_bits_plain(const int* K, const int* F, std::int64_t L, Cuts c, int* child, SegmentBits& s);
+
+class SegmentBits {
+public:
+    static constexpr std::int64_t kMaxRange = 512;
+    SegmentBits(std::int64_t Lb, std::int64_t var_num, std::int64_t Lind)
+        : Lb(Lb), words((var_num + 31) / 32), stamp((std::size_t)words * 32, 0u), kept((std::size_t)Lind + 16),
+          fn(ox_vector()) {
+        if (fn == nullptr) fn = ox_bits_plain;  // the form changed since the kernel chose this set
+    }
+    // A new generation for the next segment (after 2^32 of them the stamps start over).
+    std::uint32_t next_generation() noexcept {
+        if (++gen == 0) {
+            std::memset(stamp.data(), 0, stamp.size() * sizeof(std::uint32_t));
+            gen = 1;
+        }
+        return gen;
+    }
+    std::int64_t Lb;
+    std::int64_t words;  // 32-bit words of the bit set
+    std::vector<std::uint32_t> stamp;
+    std::uint32_t gen = 0;
+    std::vector<int> kept;
+    OxFn fn;
 };
 
 // The hash, for both uses: the set of one row's genes or of one segment, emptied by starting
@@ -252,23 +323,46 @@ private:
 template <class Gen>
 inline double unit(Gen& r) noexcept { return (double)r.next() * 4.656612873077393e-10; }
 
-// Two distinct columns of 0..n-1 (1 < n < 2^31): the first, then an offset of 1..n-1 from it.
-// Draws and columns fit 32 unsigned bits (c1 + offset + 1 < 2n), where division is quicker.
+// x % n for 32-bit x and a divisor n >= 1 fixed for a loop, by two multiplications (exact for
+// every x and n: the fraction 2^64 / n rounded up, times x, keeps the remainder in its top bits).
+class Modulus {
+public:
+    explicit Modulus(std::uint32_t n) noexcept : n_(n), m_(n > 0 ? ~std::uint64_t{0} / n + 1 : 0) {}
+    std::uint32_t n() const noexcept { return n_; }
+    std::uint32_t of(std::uint32_t x) const noexcept {
+        return (std::uint32_t)(((unsigned __int128)(m_ * x) * n_) >> 64);
+    }
+
+private:
+    std::uint32_t n_;
+    std::uint64_t m_;
+};
+
+// Draws of an index below n (1 < n < 2^31), and of another one: the first, then an offset of
+// 1..n-1 from it (first + offset < 2n, so one subtraction wraps it).
+class IndexDraws {
+public:
+    explicit IndexDraws(std::int64_t n) noexcept : n_((std::uint32_t)n), n1_(n > 1 ? (std::uint32_t)n - 1 : 1) {}
+    template <class Gen>
+    std::uint32_t one(Gen& r) const noexcept { return n_.of((std::uint32_t)r.next()); }
+    template <class Gen>
+    std::uint32_t other(Gen& r, std::uint32_t first) const noexcept {
+        const std::uint32_t k = first + n1_.of((std::uint32_t)r.next()) + 1;
+        return k >= n_.n() ? k - n_.n() : k;
+    }
+
+private:
+    Modulus n_, n1_;
+};
+
+// Two distinct columns of 0..L-1, in order.
 struct Cuts {
     std::int64_t lo, hi;
 };
 template <class Gen>
-inline std::uint32_t draw_mod(Gen& r, std::uint32_t n) noexcept {
-    return (std::uint32_t)r.next() % n;
-}
-template <class Gen>
-inline std::uint32_t draw_other(Gen& r, std::uint32_t first, std::uint32_t n) noexcept {
-    return (first + draw_mod(r, n - 1) + 1) % n;
-}
-template <class Gen>
-inline Cuts draw_cuts(Gen& r, std::int64_t n) noexcept {
-    const std::uint32_t c1 = draw_mod(r, (std::uint32_t)n);
-    const std::uint32_t c2 = draw_other(r, c1, (std::uint32_t)n);
+inline Cuts draw_cuts(Gen& r, const IndexDraws& columns) noexcept {
+    const std::uint32_t c1 = columns.one(r);
+    const std::uint32_t c2 = columns.other(r, c1);
     return c1 < c2 ? Cuts{c1, c2} : Cuts{c2, c1};
 }
 
@@ -298,6 +392,20 @@ inline void ox_child(const int* __restrict K, const int* __restrict F, std::int6
         n += segment.keeps(v);
     }
     s.set.give_back(K, c.lo, c.hi);
+}
+
+// ox_child through the bit set: the form's own function.
+inline void ox_child(const int* K, const int* F, std::int64_t L, Cuts c, int* child, Scratch<SegmentBits>& s) {
+    s.set.fn(K, F, L, c, child, s.set);
+}
+
+// run(std::type_identity<Set>{}) with the value set of a crossover kernel over var_num values
+// and rows of Lind genes.
+template <class Run>
+inline bool with_child_set(std::int64_t var_num, std::int64_t Lind, Run&& run) {
+    if (var_num <= SegmentBits::kMaxRange && ox_vector() != nullptr) return run(std::type_identity<SegmentBits>{});
+    if (use_direct(var_num, Lind)) return run(std::type_identity<DirectKeep>{});
+    return run(std::type_identity<HashSet>{});
 }
 
 // body(i, generator, scratch) for i = 0..n-1.  Serially one evo::CRand is seeded with randDelta

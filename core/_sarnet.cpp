@@ -16,6 +16,7 @@ bool pairwise(const int* Chrom, std::int64_t Nind, std::int64_t L, std::int64_t 
     if (!pool.ok()) return false;
     const std::int64_t Xops = Nind / 2;
     const std::size_t row_bytes = (std::size_t)L * sizeof(int);
+    const perm::IndexDraws columns(L);
     const std::int64_t work = Xops * (3 * L + (Parallel == 1 ? perm::kSeedWork : 0));
     perm::for_seeded(Xops, work, Parallel, randDelta, 0, pool, [&](std::int64_t i, auto& r,
                                                                    perm::Scratch<Set>& s) {
@@ -26,7 +27,7 @@ bool pairwise(const int* Chrom, std::int64_t Nind, std::int64_t L, std::int64_t 
         const bool both = children == Children::Both;
         if (pc > perm::unit(r)) {
             if (L > 1) {
-                const perm::Cuts c = perm::draw_cuts(r, L);
+                const perm::Cuts c = perm::draw_cuts(r, columns);
                 perm::ox_child(A, B, L, c, NA, s);
                 if (both) perm::ox_child(B, A, L, c, NB, s);
             } else {
@@ -51,9 +52,9 @@ bool dispatch(const int* Chrom, int Nind, int Lind, int Lb, int Ub, int* NewChro
         return true;
     }
     const std::int64_t var_num = (std::int64_t)Ub - Lb + 1;
-    return perm::use_direct(var_num, Lind)
-               ? pairwise<perm::DirectKeep>(Chrom, Nind, Lind, Lb, Ub, NewChrom, pc, randDelta, Parallel, children)
-               : pairwise<perm::HashSet>(Chrom, Nind, Lind, Lb, Ub, NewChrom, pc, randDelta, Parallel, children);
+    return perm::with_child_set(var_num, Lind, [&]<class Set>(std::type_identity<Set>) {
+        return pairwise<Set>(Chrom, Nind, Lind, Lb, Ub, NewChrom, pc, randDelta, Parallel, children);
+    });
 }
 
 }  // namespace

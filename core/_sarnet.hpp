@@ -12,8 +12,9 @@ void gene_range(const int* g, std::int64_t n, int* lo, int* hi);
 // matrix on the team.
 void gene_copy(const int* g, std::int64_t n, int* to, int* lo, int* hi, int Parallel);
 
-// The forms of gene_range's loop: AVX2 and the x86-64 baseline.
-evo::FormChoice& gene_range_forms();
+// The forms of the permutation kernels: AVX-512 (the range scan and the order-crossover child of
+// a gene range of at most 512 values), AVX2 (the range scan) and the x86-64 baseline.
+evo::FormChoice& permutation_forms();
 
 // 1 when no row of the (Nind x Lind) matrix repeats a value, 0 otherwise (also 1 when there are
 // no rows); -1 when the scratch memory could not be had.  Every gene must lie in Lb..Ub (as

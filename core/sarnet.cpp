@@ -207,7 +207,7 @@ PyObject* sarnet(evo::Args& a) {
     return NewChrom.release();
 }
 
-const evo::KernelForms kForms[] = {{"gene_range", gene_range_forms}};
+const evo::KernelForms kForms[] = {{"_sarnet", permutation_forms}};
 const evo::Module kModule = evo::with_forms(
     evo::operator_module("sarnet", "core/sarnet.cpp", kLine, kDoc, kParams,
                          kMessages, kBuiltins, sarnet, nullptr, true),

@@ -19,7 +19,7 @@ from test_velkor import field
 # The processor's features (Linux), named as the forms are.
 CPU = set(Path("/proc/cpuinfo").read_text().split()) if Path("/proc/cpuinfo").exists() else set()
 SPECIAL = np.array([np.nan, np.inf, -np.inf, 0.0, -0.0, 1e300, 5e-324])
-KERNELS = {"polvane": "_polvane", "velkor": "_velkor", "sarnet": "gene_range", "associate": "_associate"}
+KERNELS = {"polvane": "_polvane", "velkor": "_velkor", "sarnet": "_sarnet", "associate": "_associate"}
 
 
 def module(name):
@@ -127,10 +127,11 @@ def test_every_velkor_form_gives_the_same_bytes(rows, uniform):
                 assert_bytes_equal(got, want)
 
 
-# Genes that reach the ends of int32 (the range the tables are built on) in rows of every lane count.
-@pytest.mark.parametrize("n", [1, 7, 8, 9, 31, 1000, 4099])
+# Genes that reach the ends of int32 (the range the tables are built on) in rows of every lane count,
+# with ranges of each of the crossover's value sets.
+@pytest.mark.parametrize("n", [1, 7, 8, 9, 31, 200, 1000, 4099])
 @pytest.mark.parametrize("end", ["low", "high"])
-def test_every_gene_range_form_gives_sarnet_the_same_children(n, end):
+def test_every_sarnet_form_gives_the_same_children(n, end):
     rng = np.random.default_rng(n)
     base = -2**31 if end == "low" else 2**31 - n
     Chrom = (np.array([rng.permutation(n) for _ in range(6)], dtype=np.int64) + base).astype(np.int32)

@@ -176,6 +176,7 @@ CASES = {
     "7x1": permutations(7, 1, 3),
     "negative": permutations(6, 7, 4, values=np.arange(-3, 4) * 5),
     "different sets": A([[1, 2, 3, 4, 5], [9, 8, 7, 6, 5], [5, 1, 7, 3, 9], [2, 4, 6, 8, 0]]),
+    "different sets of 0..299": A([np.random.default_rng(i).choice(300, 90, replace=False) for i in range(9)]),
     "wide": permutations(8, 6, 5, values=[-2**31, -7, 0, 3, 2**30, 2**31 - 1]),
     "64x40": permutations(64, 40, 6),
     "20x100": permutations(20, 100, 9),

@@ -70,7 +70,7 @@ def forms_genes(sarnet, n, L):
 
 
 for _n, _L in ((100, 50), (1000, 1000)):
-    case(f"forms gene_range {_n}x{_L}", needs=("sarnet",))(forms_case("sarnet", "gene_range", forms_genes, _n, _L))
+    case(f"forms _sarnet {_n}x{_L}", needs=("sarnet",))(forms_case("sarnet", "_sarnet", forms_genes, _n, _L))
 
 
 def forms_associate(associate, n, m):
