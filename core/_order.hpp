@@ -44,16 +44,51 @@ inline bool before(const Item& a, const Item& b) { return a.key < b.key || (a.ke
 
 namespace detail {
 
-constexpr int kDigitBits = 11;
-constexpr int kDigits = (64 + kDigitBits - 1) / kDigitBits;  // 6
-constexpr int kBins = 1 << kDigitBits;
-// Below this many items a comparison sort is faster than the passes over the bins.
-constexpr std::size_t kRadixFrom = 384;
+// Below this many items a comparison sort is faster than the passes over the bins (its branches
+// on the keys' order are mispredicted about once in two comparisons).
+constexpr std::size_t kRadixFrom = 80;
+// From this many items digits of 11 bits (6 passes; 48 KB of counters); below, digits of 8 bits
+// (8 passes whose counters stay in the first-level cache): at 200 items 2.0 us against 4.3 us
+// for the comparison sort, at 5000 59 us against 88 us for 11-bit digits; at 20 000 the two
+// widths are level.
+constexpr std::size_t kWideFrom = 16384;
+
+template <int Bits>
+constexpr int digits() { return (64 + Bits - 1) / Bits; }
+
+// A least-significant-digit radix sort of a[0..n) by key with digits of `Bits` bits, keeping the
+// order of equal keys; `tmp` holds n items, `count` digits<Bits>() << Bits counters.
+template <int Bits>
+void radix(Item* a, std::size_t n, Item* tmp, std::uint32_t* count) {
+    constexpr int kDigits = digits<Bits>();
+    constexpr u64 kMask = (u64{1} << Bits) - 1;
+    std::fill(count, count + ((std::size_t)kDigits << Bits), 0);
+    for (std::size_t i = 0; i < n; ++i) {
+        const u64 k = a[i].key;
+        for (int d = 0; d < kDigits; ++d) ++count[((std::size_t)d << Bits) + ((k >> (d * Bits)) & kMask)];
+    }
+    Item* from = a;
+    Item* to = tmp;
+    for (int d = 0; d < kDigits; ++d) {
+        std::uint32_t* c = count + ((std::size_t)d << Bits);
+        if (c[(from[0].key >> (d * Bits)) & kMask] == n) continue;  // one digit for all: nothing moves
+        std::uint32_t sum = 0;
+        for (std::size_t b = 0; b <= kMask; ++b) {
+            const std::uint32_t here = c[b];
+            c[b] = sum;
+            sum += here;
+        }
+        for (std::size_t i = 0; i < n; ++i) to[c[(from[i].key >> (d * Bits)) & kMask]++] = from[i];
+        std::swap(from, to);
+    }
+    if (from != a) std::memcpy(a, from, n * sizeof(Item));
+}
 
 }  // namespace detail
 
-// The counters of one radix sort.
-inline constexpr std::size_t kCounts = (std::size_t)detail::kDigits * detail::kBins;
+// The counters of one radix sort (of either digit width).
+inline constexpr std::size_t kCounts = (std::size_t)detail::digits<11>() << 11;
+static_assert(((std::size_t)detail::digits<8>() << 8) <= kCounts);
 
 // Sorts a[0..n) by (key, index).  The radix passes keep the order of equal keys, so items that
 // arrive in increasing index order (as every caller hands them) come out in (key, index) order;
@@ -61,8 +96,7 @@ inline constexpr std::size_t kCounts = (std::size_t)detail::kDigits * detail::kB
 // for kCounts counters; the sort allocates what it is not given (and may then throw
 // std::bad_alloc), so that a loop on the team hands it both.
 inline void sort_items(Item* a, std::size_t n, Item* tmp = nullptr, std::uint32_t* count = nullptr) {
-    using namespace detail;
-    if (n < kRadixFrom) {
+    if (n < detail::kRadixFrom) {
         std::sort(a, a + n, [](const Item& x, const Item& y) { return before(x, y); });
         return;
     }
@@ -70,27 +104,11 @@ inline void sort_items(Item* a, std::size_t n, Item* tmp = nullptr, std::uint32_
     std::vector<std::uint32_t> own_count(count == nullptr ? kCounts : 0);
     if (tmp == nullptr) tmp = own_items.data();
     if (count == nullptr) count = own_count.data();
-    std::fill(count, count + kCounts, 0);
-    for (std::size_t i = 0; i < n; ++i) {
-        const u64 k = a[i].key;
-        for (int d = 0; d < kDigits; ++d) ++count[(std::size_t)d * kBins + ((k >> (d * kDigitBits)) & (kBins - 1))];
+    if (n < detail::kWideFrom) {
+        detail::radix<8>(a, n, tmp, count);
+    } else {
+        detail::radix<11>(a, n, tmp, count);
     }
-    Item* from = a;
-    Item* to = tmp;
-    for (int d = 0; d < kDigits; ++d) {
-        std::uint32_t* c = count + (std::size_t)d * kBins;
-        const u64 first = (from[0].key >> (d * kDigitBits)) & (kBins - 1);
-        if (c[first] == n) continue;  // every item has this digit: the pass would change nothing
-        std::uint32_t sum = 0;
-        for (int b = 0; b < kBins; ++b) {
-            const std::uint32_t here = c[b];
-            c[b] = sum;
-            sum += here;
-        }
-        for (std::size_t i = 0; i < n; ++i) to[c[(from[i].key >> (d * kDigitBits)) & (kBins - 1)]++] = from[i];
-        std::swap(from, to);
-    }
-    if (from != a) std::memcpy(a, from, n * sizeof(Item));
 }
 
 }  // namespace order

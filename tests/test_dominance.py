@@ -104,6 +104,7 @@ CROWDING = {
     "no objectives": (np.empty((4, 0)), np.ones(4)),
     "no rows": (np.empty((0, 3)), np.empty(0)),
     "large front": (rng(27).random((3000, 4)), np.ones(3000)),
+    "front past the sort by wider digits": (with_rows(ties(20000, 2, high=9000), [5, 6], [nan, -inf]), np.ones(20000)),
 }
 
 
