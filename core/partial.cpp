@@ -129,20 +129,16 @@ PyObject* fitness(const evo::Array& x, PyObject* hi, PyObject* lo, PyObject* k) 
     return scale(std::move(shifted), evo::make_float(evo::to_double(lo)).get(), exponent.get(), own).release();
 }
 
-bool is(PyObject* step, const char* name) {
-    return PyUnicode_Check(step) && PyUnicode_CompareWithASCIIString(step, name) == 0;
-}
-
 const int kLine = __LINE__ + 1;
 PyObject* partial(evo::Args& a) {
     PyObject* step = a[STEP];
-    if (is(step, "maxima")) return maxima(rows(a[X]), evo::bool_switch(a[A], M_SWITCH));
-    if (is(step, "working")) return working(rows(a[X]), a[A], a[B], a[C]);
-    if (is(step, "ideal")) return ideal(rows(a[X]), evo::bool_switch(a[A], M_SWITCH));
-    if (is(step, "column")) return column(rows(a[X]), a[A]);
-    if (is(step, "equal")) return equal(rows(a[X]), a[A]);
-    if (is(step, "extreme")) return extreme(rows(a[X]), evo::bool_switch(a[A], M_SWITCH));
-    if (is(step, "fitness")) return fitness(rows(a[X]), a[A], a[B], a[C]);
+    if (evo::is_step(step, "maxima")) return maxima(rows(a[X]), evo::bool_switch(a[A], M_SWITCH));
+    if (evo::is_step(step, "working")) return working(rows(a[X]), a[A], a[B], a[C]);
+    if (evo::is_step(step, "ideal")) return ideal(rows(a[X]), evo::bool_switch(a[A], M_SWITCH));
+    if (evo::is_step(step, "column")) return column(rows(a[X]), a[A]);
+    if (evo::is_step(step, "equal")) return equal(rows(a[X]), a[A]);
+    if (evo::is_step(step, "extreme")) return extreme(rows(a[X]), evo::bool_switch(a[A], M_SWITCH));
+    if (evo::is_step(step, "fitness")) return fitness(rows(a[X]), a[A], a[B], a[C]);
     evo::fail(M_STEP);
 }
 

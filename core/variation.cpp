@@ -35,10 +35,6 @@ EVOCORE_MESSAGES(MESSAGES);
 
 const char* const kBuiltins[] = {"RuntimeError"};
 
-bool is(PyObject* step, const char* name) {
-    return PyUnicode_Check(step) && PyUnicode_CompareWithASCIIString(step, name) == 0;
-}
-
 evo::Array matrix(PyObject* obj, int msg) {
     evo::require_ndarray(obj, 2, msg);
     return evo::Array::coerce(obj, evo::Elem::f64, 2);
@@ -51,8 +47,8 @@ evo::Array bound(PyObject* obj, Py_ssize_t d) {
 
 const int kLine = __LINE__ + 1;
 PyObject* variation(evo::Args& a) {
-    const bool sbx = is(a[STEP], "sbx");
-    if (!sbx && !is(a[STEP], "mutation")) evo::fail(M_STEP);
+    const bool sbx = evo::is_step(a[STEP], "sbx");
+    if (!sbx && !evo::is_step(a[STEP], "mutation")) evo::fail(M_STEP);
     evo::Array x = matrix(a[X], M_X);
     const Py_ssize_t rows = x.dim(0), d = x.dim(1);
     evo::Array y;

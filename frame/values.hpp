@@ -40,6 +40,11 @@ inline Ref pair(Ref a, Ref b) {
     return t;
 }
 
+// Whether o is the str `name`: a private module's step.
+inline bool is_step(PyObject* o, const char* name) {
+    return PyUnicode_Check(o) && PyUnicode_CompareWithASCIIString(o, name) == 0;
+}
+
 // ---- arrays -----------------------------------------------------------------------------------
 
 inline bool is_exact_ndarray(PyObject* o) noexcept { return Py_TYPE(o) == ndarray_type(); }

@@ -15,6 +15,7 @@ from _support import assert_bytes_equal
 from evocore import algorithms
 from evocore.algorithms import _gray, _permutation
 from evocore.algorithms import MOEAD, NSGA2, NSGA3, gray_ga, moead, nsga2, nsga3, permutation_ga
+from evocore.core._selection import _selection
 from evocore.core._variation import _variation
 from evocore.demo import tsp
 
@@ -406,10 +407,45 @@ def test_the_compiled_variation_computes_each_entry_as_described(eta, prob):
     (("mutation", np.ones((2, 2)), None, np.zeros(2), np.ones(2), np.ones((2, 4)), 2.5), "eta must be"),
     (("mutation", np.ones((2, 2)), None, np.zeros(2), np.ones(2), np.ones((2, 4)), -1), "eta must be"),
     (("sbx", np.ones((2, 2)), np.ones((2, 2)), np.zeros(2), np.ones(2), np.ones((2, 7)), 20, "x"), "prob must be"),
+    (("sort", np.zeros(2), np.zeros(2)), "step must be"),
+    (("tournament", np.array([0, 1, 2]), np.zeros(3)), "pairs must be"),
+    (("tournament", np.array([0, 3]), np.zeros(3)), "pairs must be"),
+    (("tournament", np.array([-1, 0]), np.zeros(3)), "pairs must be"),
+    (("tournament", np.array([0, 1]), np.zeros((3, 1))), "violation must be"),
+    (("tournament", np.array([0, 1]), np.zeros(3), np.zeros((2, 2)), np.zeros(3)), "W must be"),
+    (("tournament", np.array([0, 1]), np.zeros(3), np.zeros((3, 2))), "crowd must be"),
+    (("order", np.zeros(3), np.zeros(2), np.zeros(3)), "crowd must be"),
+    (("order", np.zeros(3), np.zeros(3), np.zeros(4)), "rand must be"),
+    (("order", np.zeros(3), np.zeros(3), np.zeros(3), 4), "first must be"),
+    (("order", np.zeros(3), np.zeros(3), np.zeros(3), 1.0), "first must be"),
 ])
-def test_the_compiled_variation_refuses_what_it_cannot_use(args, message):
+def test_the_compiled_steps_refuse_what_they_cannot_use(args, message):
+    call = _selection if args[0] in ("sort", "tournament", "order") else _variation
     with pytest.raises(RuntimeError, match=message):
-        _variation(*args)
+        call(*args)
+
+
+def test_the_compiled_selection_picks_and_orders_as_its_numpy_description():
+    rng = np.random.default_rng(5)
+    W = rng.integers(0, 3, (40, 2)).astype(float)       # ties and dominance both common
+    crowd = rng.choice([0.0, -0.0, 0.5, 1.0, np.inf, np.nan], 40)
+    violation = rng.choice([0.0, 0.0, 0.0, 1.0, 2.0, np.inf], 40)
+    pairs = rng.integers(0, 40, 400)
+    a, b = pairs[0::2], pairs[1::2]
+    no_worse, no_better = (W[a] <= W[b]).all(axis=1), (W[a] >= W[b]).all(axis=1)
+    won = (no_worse & ~no_better) | ((no_worse | ~no_better) & (crowd[a] >= crowd[b]))
+    won = np.where((violation[a] == 0) & (violation[b] == 0), won, violation[a] <= violation[b])
+    winners = np.where(won, a, b)
+    assert np.array_equal(_selection("tournament", pairs, violation, W, crowd),
+                          np.concatenate((winners[0::2], winners[1::2])))
+    winners = np.where(violation[a] <= violation[b], a, b)
+    assert np.array_equal(_selection("tournament", pairs, violation),
+                          np.concatenate((winners[0::2], winners[1::2])))
+    levels = rng.choice([1.0, 2.0, np.inf], 40)
+    rand = rng.choice([0.25, 0.5, np.nan], 40)          # ties left to the index
+    want = np.lexsort((rand, -crowd, levels))
+    assert np.array_equal(_selection("order", levels, crowd, rand), want)
+    assert np.array_equal(_selection("order", levels, crowd, rand, 7), want[:7])
 
 
 # Unclipped, rounding puts each of these results one ulp outside the box [-0.2, 0.9]: the clip
@@ -436,11 +472,9 @@ def test_polynomial_mutation_changes_about_one_variable_a_row_inside_the_box():
     changed = Y != X
     assert 0.22 < changed.mean() < 0.28 and (Y >= lb).all() and (Y <= ub).all()
     assert (Y[:500] >= lb).all() and changed[:500].any()
-    children, copies = algorithms._shared._offspring(X[:50], X[50:100], rng, lb, ub, 99, 15.0, 0.9,
-                                                    20.0)
-    parents = np.concatenate((X[:50], X[50:100]))[:99]
+    children, copies = algorithms._shared._offspring(X[:100], rng, lb, ub, 99, 15.0, 0.9, 20.0)
     assert children.shape == (99, 4)
-    assert np.array_equal(copies, (children == parents).all(axis=1))
+    assert np.array_equal(copies, (children == X[:99]).all(axis=1))
 
 
 @pytest.mark.parametrize("near", [None, 2])

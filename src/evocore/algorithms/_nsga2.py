@@ -12,7 +12,7 @@ from numpy.typing import ArrayLike, NDArray
 from evocore import crowding, ndsort
 
 from ._shared import (Array, Callback, Evaluation, Result, _Algorithm, _box, _count, _history,
-                      _initial, _offspring, _tournaments, _violation, _working)
+                      _initial, _offspring, _selection, _tournaments, _violation, _working)
 
 
 class _Elitist(_Algorithm):
@@ -44,7 +44,7 @@ class _Elitist(_Algorithm):
             # room for three times as many copies as the recent batches held, and a few more:
             # a second batch costs more than the spare children of a large first one
             batch, copies = self._children(missing + int(3 * self._copies * missing) + 4)
-            self._copies = 0.8 * self._copies + 0.2 * copies.mean()
+            self._copies = 0.8 * self._copies + 0.2 * np.count_nonzero(copies) / len(copies)
             children.append(batch[~copies][:missing])
             missing -= len(children[-1])
             if not missing:
@@ -59,6 +59,8 @@ class _Elitist(_Algorithm):
 
     def _take(self, Y: Array, FY: Array, CVY: Array | None, bad: NDArray[np.bool_]) -> None:
         work, violation = _working(FY, bad), _violation(CVY, bad)
+        # while no value has needed standing in for, the values compared are F itself
+        clean = work is FY and (self._X is None or self._work is self._F)
         if self._X is None:
             self._columns = FY.shape[1]
             X, F, CV = Y, FY, CVY
@@ -66,15 +68,16 @@ class _Elitist(_Algorithm):
             X, F = np.concatenate((self._X, Y)), np.concatenate((self._F, FY))
             CV = None if CVY is None or self._CV is None else np.concatenate((self._CV, CVY))
             bad = np.concatenate((self._bad, bad))
-            work = np.concatenate((self._work, work))
+            work = F if clean else np.concatenate((self._work, work))
             violation = np.concatenate((self._violation, violation))
         levels = ndsort(F, CV, needNum=min(self.pop_size, len(F)))[0]
         keep = self._survivors(work, violation, levels)
         self._X, self._F, self._bad, self._level = X[keep], F[keep], bad[keep], levels[keep]
-        self._work, self._violation = work[keep], violation[keep]
+        self._work = self._F if clean else work[keep]
+        self._violation = violation[keep]
         self._CV = None if CV is None else CV[keep]
-        self._history["feasible"].append(int((self._violation == 0).sum()))
-        self._history["nondominated"].append(int((self._level == 1).sum()))
+        self._history["feasible"].append(np.count_nonzero(self._violation == 0))
+        self._history["nondominated"].append(np.count_nonzero(self._level == 1))
 
     def _survivors(self, work: Array, violation: Array, levels: Array) -> NDArray[np.intp]:
         """The rows that survive, best first, from the values the comparisons use, the
@@ -109,31 +112,15 @@ class NSGA2(_Elitist):
 
     def _children(self, count: int) -> tuple[Array, NDArray[np.bool_]]:
         assert self._X is not None
-        W, violation, crowd = self._work, self._violation, self._crowd
-
-        def better(a: NDArray[np.intp], b: NDArray[np.intp]) -> NDArray[np.bool_]:
-            # the smaller violation; between feasible ones the one that dominates the other,
-            # else the larger crowding distance
-            Wa, Wb = W[a], W[b]
-            no_worse, no_better = (Wa <= Wb).all(axis=1), (Wa >= Wb).all(axis=1)
-            # a dominates b: no worse and not equal; b dominates a: no better and not equal
-            won = (no_worse & ~no_better) | ((no_worse | ~no_better) & (crowd[a] >= crowd[b]))
-            if not everyone_feasible:
-                feasible = (violation[a] == 0) & (violation[b] == 0)
-                won = np.where(feasible, won, violation[a] <= violation[b])
-            return won
-
-        everyone_feasible = not violation.any()
-
-        parents = _tournaments(self._rng, len(self._X), 2 * ((count + 1) // 2), better)
-        return _offspring(self._X[parents[0::2]], self._X[parents[1::2]], self._rng, self.lb,
-                          self.ub, count, 15.0, 0.9, 20.0)
+        parents = _tournaments(self._rng, self._violation, 2 * ((count + 1) // 2), self._work,
+                               self._crowd)
+        return _offspring(self._X[parents], self._rng, self.lb, self.ub, count, 15.0, 0.9, 20.0)
 
     def _survivors(self, work: Array, violation: Array, levels: Array) -> NDArray[np.intp]:
         """The first fronts whole, then the rest of the last one that fits by decreasing crowding
         distance, ties in random order; best first."""
         crowd = crowding(work, levels)
-        keep = np.lexsort((self._rng.random(len(work)), -crowd, levels))[:self.pop_size]
+        keep = _selection("order", levels, crowd, self._rng.random(len(work)), self.pop_size)
         self._crowd = crowd[keep]
         return keep
 

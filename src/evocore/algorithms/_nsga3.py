@@ -91,14 +91,8 @@ class NSGA3(_Elitist):
 
     def _children(self, count: int) -> tuple[Array, NDArray[np.bool_]]:
         assert self._X is not None
-        violation = self._violation
-
-        def better(a: NDArray[np.intp], b: NDArray[np.intp]) -> NDArray[np.bool_]:
-            return violation[a] <= violation[b]
-
-        parents = _tournaments(self._rng, len(self._X), 2 * ((count + 1) // 2), better)
-        return _offspring(self._X[parents[0::2]], self._X[parents[1::2]], self._rng, self.lb,
-                          self.ub, count, 30.0, 1.0, 20.0)
+        parents = _tournaments(self._rng, self._violation, 2 * ((count + 1) // 2))
+        return _offspring(self._X[parents], self._rng, self.lb, self.ub, count, 30.0, 1.0, 20.0)
 
     def _survivors(self, work: Array, violation: Array, levels: Array) -> NDArray[np.intp]:
         """The first fronts whole, then from the last one that fits the members of the least

@@ -14,6 +14,7 @@ import numpy as np
 from numpy.typing import ArrayLike, NDArray
 
 from evocore import fendrik, polvane
+from evocore.core._selection import _selection  # type: ignore[import-not-found]
 from evocore.core._variation import _variation  # type: ignore[import-not-found]
 from evocore.core.sarnet import _seeded as _sarnet_seeded  # type: ignore[attr-defined]
 from evocore.core.tamsen import _seeded as _tamsen_seeded  # type: ignore[attr-defined]
@@ -209,29 +210,36 @@ def _polynomial_mutation(X: Array, rng: np.random.Generator, lb: Array, ub: Arra
     return mutated
 
 
-def _offspring(P1: Array, P2: Array, rng: np.random.Generator, lb: Array, ub: Array,
-               rows: int, eta_c: float, prob_c: float, eta_m: float
-               ) -> tuple[Array, NDArray[np.bool_]]:
-    """`rows` children of the pairs (P1[i], P2[i]): both children of each pair by simulated
-    binary crossover (the first children of all pairs, then the second ones), then polynomial
-    mutation; and which of them are copies of their parent (neither crossed nor changed by the
-    mutation)."""
-    n, d = P1.shape
-    crossed = _variation("sbx", P1, P2, lb, ub, rng.random((n, 3 * d + 1)), eta_c, prob_c)[:rows]
-    children = _polynomial_mutation(crossed, rng, lb, ub, eta_m)
-    return children, (children == np.concatenate((P1, P2))[:rows]).all(axis=1)
+def _offspring(P: Array, rng: np.random.Generator, lb: Array, ub: Array, rows: int,
+               eta_c: float, prob_c: float, eta_m: float) -> tuple[Array, NDArray[np.bool_]]:
+    """`rows` children of the pairs (P[i], P[n + i]) of the 2n parents P: both children of each
+    pair by simulated binary crossover (the first children of all pairs, then the second ones),
+    then polynomial mutation; and which of them are copies of their parent (neither crossed nor
+    changed by the mutation).  The uniform numbers of both steps are drawn at once, those of the
+    crossover first."""
+    n, d = len(P) // 2, P.shape[1]
+    cut = n * (3 * d + 1)
+    rand = rng.random(cut + rows * 2 * d)
+    crossed = _variation("sbx", P[:n], P[n:], lb, ub, rand[:cut].reshape(n, 3 * d + 1), eta_c,
+                         prob_c)[:rows]
+    children: Array = _variation("mutation", crossed, None, lb, ub,
+                                 rand[cut:].reshape(rows, 2 * d), eta_m)
+    return children, (children == P[:rows]).all(axis=1)
 
 
-def _tournaments(rng: np.random.Generator, population: int, winners: int,
-                 better: Callable[[NDArray[np.intp], NDArray[np.intp]], NDArray[np.bool_]]
-                 ) -> NDArray[np.intp]:
-    """`winners` binary tournaments: the competitors come from random permutations of the
-    population (each individual meets as many others as the count allows); the winner of a
-    against b is a where better(a, b), else b."""
+def _tournaments(rng: np.random.Generator, violation: Array, winners: int,
+                 W: Array | None = None, crowd: Array | None = None) -> NDArray[np.int32]:
+    """`winners` (even) binary tournaments among the population: the competitors come from random
+    permutations of it (each individual meets as many others as the count allows).  The smaller
+    violation wins; with `W` (the values the comparisons use) and `crowd`, between two feasible
+    candidates the one that dominates the other, else the larger crowding distance; else the
+    first of the two.  The winners of the even tournaments come first, then those of the odd
+    ones: the first half mates with the second.  Compiled (`_selection`)."""
+    population = len(violation)
     rounds = -(-2 * winners // population)
-    pairs = np.argsort(rng.random((rounds, population)), axis=1).ravel()
-    a, b = pairs[:2 * winners].reshape(winners, 2).T
-    return np.where(better(a, b), a, b)
+    pairs = np.argsort(rng.random((rounds, population)), axis=1).ravel()[:2 * winners]
+    parents: NDArray[np.int32] = _selection("tournament", pairs, violation, W, crowd)
+    return parents
 
 
 # ---- ask and tell ---------------------------------------------------------------------------

@@ -13,8 +13,8 @@ KEY = "build"
 # The operators that draw from the random source (the private ``_seeded`` entry).
 RANDOM = ("tamsen", "sarnet")
 # Modules for the Python layers, not re-exported: tamsen's row blocks and the partial steps of
-# evocore.dask, the real-coded variation of evocore.algorithms.
-PRIVATE = ("_tamsen_rows", "_partial", "_variation")
+# evocore.dask, the real-coded variation and the selection of evocore.algorithms.
+PRIVATE = ("_tamsen_rows", "_partial", "_variation", "_selection")
 # The operators whose kernels have forms for several instruction sets, which their private entry
 # `_forms` reports and lets a caller choose.
 FORMS = ("polvane", "velkor", "sarnet", "associate")

@@ -1,0 +1,53 @@
+// Selection: binary tournaments, and the order of the survivors.
+#include "_selection.hpp"
+
+#include <algorithm>
+#include <cmath>
+#include <cstdint>
+
+namespace {
+
+bool a_wins(int a, int b, const double* violation, const double* W, int m, const double* crowd) {
+    if (!(violation[a] == 0.0 && violation[b] == 0.0) || W == nullptr) return violation[a] <= violation[b];
+    const double* wa = W + (std::int64_t)a * m;
+    const double* wb = W + (std::int64_t)b * m;
+    bool no_worse = true, no_better = true;
+    for (int k = 0; k < m; ++k) {
+        no_worse = no_worse && wa[k] <= wb[k];
+        no_better = no_better && wa[k] >= wb[k];
+    }
+    // a dominates b: no worse and not equal; b dominates a: no better and not equal
+    return (no_worse && !no_better) || ((no_worse || !no_better) && crowd[a] >= crowd[b]);
+}
+
+// x before y in increasing order, a NaN after every number; 0 when neither comes first.
+int compare(double x, double y) {
+    if (x < y) return -1;
+    if (y < x) return 1;
+    const bool nx = std::isnan(x), ny = std::isnan(y);
+    return nx == ny ? 0 : (nx ? 1 : -1);
+}
+
+}  // namespace
+
+void _tournament(const int* pairs, int count, const double* violation, const double* W, int m, const double* crowd,
+                 int* winners) {
+    const int half = (count + 1) / 2;
+    for (int t = 0; t < count; ++t) {
+        const int a = pairs[2 * t], b = pairs[2 * t + 1];
+        winners[(t & 1) ? half + t / 2 : t / 2] = a_wins(a, b, violation, W, m, crowd) ? a : b;
+    }
+}
+
+void _order(const double* level, const double* crowd, const double* rand, int n, int first, int* rows) {
+    for (int i = 0; i < n; ++i) rows[i] = i;
+    auto before = [&](int i, int j) {
+        if (int c = compare(level[i], level[j])) return c < 0;
+        // decreasing crowding distance: increasing -crowd, whose NaN also comes last
+        if (int c = compare(-crowd[i], -crowd[j])) return c < 0;
+        if (int c = compare(rand[i], rand[j])) return c < 0;
+        return i < j;
+    };
+    if (first < n) std::nth_element(rows, rows + first, rows + n, before);
+    std::sort(rows, rows + first, before);
+}

@@ -1,0 +1,16 @@
+#pragma once
+
+// The selection of evocore.algorithms' elitist algorithms.
+
+// Binary tournaments between candidates a = pairs[2t] and b = pairs[2t + 1], t < count: a wins
+// when its violation is the smaller or equal one; when both violations are 0 and W is given
+// (rows of m objective values, all minimised), a wins when it dominates b, or when b does not
+// dominate a and crowd[a] >= crowd[b].  The winners of the even tournaments go to
+// winners[0 .. (count + 1) / 2), those of the odd ones after them.
+void _tournament(const int* pairs, int count, const double* violation, const double* W, int m, const double* crowd,
+                 int* winners);
+
+// The first `first` of the n rows (first <= n) ordered by increasing level, then decreasing
+// crowd, then increasing rand, then index, a NaN after every number of its key (the order of a
+// stable sort by each key in turn); the other rows after them in no particular order.
+void _order(const double* level, const double* crowd, const double* rand, int n, int first, int* rows);
