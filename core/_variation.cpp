@@ -24,7 +24,8 @@ double whole_power(double x, int k) {
 // SBX's spread factor for one side: q = gap / (gap + 2 * room), u its uniform number.
 double spread(double q, double u, int eta) {
     const double ua = u * (2.0 - whole_power(q, eta + 1));
-    const double w = ua <= 1.0 ? ua : 1.0 / (2.0 - ua);
+    const double beyond = 1.0 / (2.0 - ua);  // both sides computed: the select needs no branch
+    const double w = ua <= 1.0 ? ua : beyond;
     return std::pow(w, 1.0 / (eta + 1.0));
 }
 
@@ -33,29 +34,41 @@ double spread(double q, double u, int eta) {
 void _sbx(const double* P1, const double* P2, int n, int d, const double* lb, const double* ub,
           const double* rand, int eta, double prob, double* C) {
     using i64 = std::int64_t;
+    // A row's crossed variables are gathered first and computed in a loop without a branch on
+    // the random numbers: whether a variable is crossed, the side of the spread's distribution
+    // and whether the children swap are coin tosses that no predictor learns.
+    constexpr int kChunk = 256;
+    int crossed[kChunk];
     for (int i = 0; i < n; ++i) {
         const double* r = rand + (i64)i * (3 * (i64)d + 1);
-        const bool pair = r[0] < prob;
         const double* a = P1 + (i64)i * d;
         const double* b = P2 + (i64)i * d;
         double* c1 = C + (i64)i * d;
         double* c2 = C + ((i64)n + i) * d;
-        for (int j = 0; j < d; ++j) {
-            const double p1 = a[j], p2 = b[j];
-            if (!(pair && r[1 + 3 * j] < 0.5 && std::fabs(p1 - p2) > 1e-14)) {
+        const bool pair = r[0] < prob;
+        for (int j0 = 0; j0 < d; j0 += kChunk) {
+            const int j1 = d - j0 < kChunk ? d : j0 + kChunk;
+            int k = 0;
+            for (int j = j0; j < j1; ++j) {
+                const double p1 = a[j], p2 = b[j];
                 c1[j] = p1;
                 c2[j] = p2;
-                continue;
+                crossed[k] = j;
+                k += pair & (r[1 + 3 * j] < 0.5) & (std::fabs(p1 - p2) > 1e-14);
             }
-            const double y1 = p1 < p2 ? p1 : p2, y2 = p1 < p2 ? p2 : p1;
-            const double lo = lb[j], hi = ub[j], gap = y2 - y1, u = r[2 + 3 * j];
-            double low = 0.5 * (y1 + y2 - spread(gap / (gap + 2.0 * (y1 - lo)), u, eta) * gap);
-            double high = 0.5 * (y1 + y2 + spread(gap / (gap + 2.0 * (hi - y2)), u, eta) * gap);
-            if (low < lo) low = lo;
-            if (high > hi) high = hi;
-            const bool swap = r[3 + 3 * j] < 0.5;
-            c1[j] = swap ? high : low;
-            c2[j] = swap ? low : high;
+            for (int t = 0; t < k; ++t) {
+                const int j = crossed[t];
+                const double p1 = a[j], p2 = b[j];
+                const double y1 = p1 < p2 ? p1 : p2, y2 = p1 < p2 ? p2 : p1;
+                const double lo = lb[j], hi = ub[j], gap = y2 - y1, u = r[2 + 3 * j];
+                double low = 0.5 * (y1 + y2 - spread(gap / (gap + 2.0 * (y1 - lo)), u, eta) * gap);
+                double high = 0.5 * (y1 + y2 + spread(gap / (gap + 2.0 * (hi - y2)), u, eta) * gap);
+                low = low < lo ? lo : low;
+                high = high > hi ? hi : high;
+                const bool swap = r[3 + 3 * j] < 0.5;
+                c1[j] = swap ? high : low;
+                c2[j] = swap ? low : high;
+            }
         }
     }
 }
