@@ -51,3 +51,52 @@ void _order(const double* level, const double* crowd, const double* rand, int n,
     if (first < n) std::nth_element(rows, rows + first, rows + n, before);
     std::sort(rows, rows + first, before);
 }
+
+void _niching(int count, const double* counts, const int* index, const double* distance, const double* rand, int n,
+              int k, int* chosen, int* scratch) {
+    int* members = scratch;          // each direction's count of members so far
+    int* start = members + k;        // its free rows: row[start[j] .. start[j] + left[j])
+    int* left = start + k + 1;
+    int* row = left + k;
+    int* niches = row + n;           // this round's directions
+    for (int j = 0; j < k; ++j) {
+        members[j] = (int)counts[j];
+        left[j] = 0;
+    }
+    for (int r = 0; r < n; ++r) ++left[index[r]];
+    start[0] = 0;
+    for (int j = 0; j < k; ++j) start[j + 1] = start[j] + left[j];
+    for (int j = 0; j < k; ++j) left[j] = 0;
+    for (int r = 0; r < n; ++r) row[start[index[r]] + left[index[r]]++] = r;
+    const double* key = rand + n;
+    int taken = 0;
+    while (taken < count) {
+        int least = -1, m = 0;
+        for (int j = 0; j < k; ++j) {
+            if (left[j] == 0) continue;
+            if (least < 0 || members[j] < least) {
+                least = members[j];
+                m = 0;
+            }
+            if (members[j] == least) niches[m++] = j;
+        }
+        std::sort(niches, niches + m, [&](int a, int b) {
+            if (int c = compare(key[a], key[b])) return c < 0;
+            return a < b;
+        });
+        if (m > count - taken) m = count - taken;
+        for (int t = 0; t < m; ++t) {
+            const int j = niches[t];
+            int* free = row + start[j];
+            const double* by = members[j] == 0 ? distance : rand;
+            int best = 0;
+            for (int i = 1; i < left[j]; ++i) {
+                const int c = compare(by[free[i]], by[free[best]]);
+                if (c < 0 || (c == 0 && free[i] < free[best])) best = i;
+            }
+            chosen[taken++] = free[best];
+            free[best] = free[--left[j]];
+            ++members[j];
+        }
+    }
+}

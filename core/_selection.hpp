@@ -14,3 +14,13 @@ void _tournament(const int* pairs, int count, const double* violation, const dou
 // crowd, then increasing rand, then index, a NaN after every number of its key (the order of a
 // stable sort by each key in turn); the other rows after them in no particular order.
 void _order(const double* level, const double* crowd, const double* rand, int n, int first, int* rows);
+
+// NSGA-III's niching: `count` rows of a front of n, row r associated with direction index[r]
+// (< k) at distance[r]; counts[j] holds direction j's members so far.  Round by round, the
+// directions that still have free rows and the fewest members take one row each, in increasing
+// order of their key rand[n + j] (then j), until `count` rows are taken: the closest free row
+// (then the lowest) while the direction has no member, else the free row of the lowest key
+// rand[r] (then the lowest).  The taken rows go to chosen[0 .. count) in the order taken;
+// `scratch` holds 3k + 2n + 1 ints.  count must not exceed n.
+void _niching(int count, const double* counts, const int* index, const double* distance, const double* rand, int n,
+              int k, int* chosen, int* scratch);

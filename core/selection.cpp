@@ -8,35 +8,46 @@
 //       of them when None) by increasing level, then decreasing crowding distance, then
 //       increasing rand, then index: those of NumPy's np.lexsort((rand, -crowd, levels)), NaN
 //       after every number of its key.
+//   _selection("niching", count, counts, index, distance, rand) -> the `count` rows (int32) of
+//       a front that NSGA-III's niching takes, in the order taken: row r is associated with
+//       direction index[r] at distance[r], counts[j] is direction j's members so far, and rand
+//       holds a uniform number per row and then one per direction (the random choices).
 // Every array is coerced to C-contiguous and never written.  Checks, in this order: step, then
 // the step's arrays from left to right.
 #include "../frame/values.hpp"
 #include "_selection.hpp"
 
 #include <algorithm>
+#include <cstdint>
 #include <vector>
 
 namespace {
 
-const char* const kDoc = "The selection steps of evocore.algorithms: _selection(step, a, b, c, d).";
+const char* const kDoc = "The selection steps of evocore.algorithms: _selection(step, a, b, c, d, e).";
 
 #define PARAMS(ENTRY) \
     ENTRY(STEP, evo::required("step")) \
     ENTRY(A, evo::required("a")) \
     ENTRY(B, evo::required("b")) \
     ENTRY(C, evo::optional("c")) \
-    ENTRY(D, evo::optional("d"))
+    ENTRY(D, evo::optional("d")) \
+    ENTRY(E, evo::optional("e"))
 EVOCORE_PARAMS(PARAMS);
 
 #define MESSAGES(ENTRY) \
-    ENTRY(M_STEP, "error in _selection: step must be 'tournament' or 'order'.") \
+    ENTRY(M_STEP, "error in _selection: step must be 'tournament', 'order' or 'niching'.") \
     ENTRY(M_PAIRS, "error in _selection: pairs must be a 1-D Numpy ndarray of an even number of indices into violation.") \
     ENTRY(M_VIOLATION, "error in _selection: violation must be a 1-D Numpy ndarray.") \
     ENTRY(M_W, "error in _selection: W must be None or a 2-D Numpy ndarray with one row per entry of violation.") \
     ENTRY(M_CROWD, "error in _selection: crowd must be a 1-D Numpy ndarray with one entry per row, given with W.") \
     ENTRY(M_LEVELS, "error in _selection: levels must be a 1-D Numpy ndarray.") \
     ENTRY(M_RAND, "error in _selection: rand must be a 1-D Numpy ndarray with one entry per row.") \
-    ENTRY(M_FIRST, "error in _selection: first must be None or an int from 0 to the number of rows.")
+    ENTRY(M_FIRST, "error in _selection: first must be None or an int from 0 to the number of rows.") \
+    ENTRY(M_COUNT, "error in _selection: count must be an int from 0 to the number of rows of index.") \
+    ENTRY(M_COUNTS, "error in _selection: counts must be a 1-D Numpy ndarray, a count per direction.") \
+    ENTRY(M_INDEX, "error in _selection: index must be a 1-D Numpy ndarray of directions, each below the length of counts.") \
+    ENTRY(M_DISTANCE, "error in _selection: distance must be a 1-D Numpy ndarray with one entry per entry of index.") \
+    ENTRY(M_NICHE_RAND, "error in _selection: rand must be a 1-D Numpy ndarray with one entry per entry of index and of counts.")
 EVOCORE_MESSAGES(MESSAGES);
 
 const char* const kBuiltins[] = {"RuntimeError"};
@@ -88,10 +99,35 @@ PyObject* order(PyObject* levels_, PyObject* crowd_, PyObject* rand_, PyObject* 
     return out.release();
 }
 
+PyObject* niching(PyObject* count_, PyObject* counts_, PyObject* index_, PyObject* distance_, PyObject* rand_) {
+    if (!evo::is_int(count_) || evo::int_sign_against(count_, 0) < 0) evo::fail(M_COUNT);
+    evo::Array counts = vector(counts_, -1, M_COUNTS);
+    const Py_ssize_t K = counts.dim(0);
+    if (!evo::is_ndarray(index_) || evo::ndim_differs(index_, 1)) evo::fail(M_INDEX);
+    evo::Array index = evo::Array::coerce(index_, evo::Elem::i32, 1);
+    const Py_ssize_t N = index.dim(0);
+    if (evo::int_sign_against(count_, N) > 0) evo::fail(M_COUNT);
+    const int* direction = index.ivector(N);
+    for (Py_ssize_t r = 0; r < N; ++r)
+        if (direction[r] < 0 || direction[r] >= K) evo::fail(M_INDEX);
+    const double* c = counts.vector(K);
+    for (Py_ssize_t j = 0; j < K; ++j)
+        if (!(c[j] >= 0.0 && c[j] <= (double)INT32_MAX)) evo::fail(M_COUNTS);
+    evo::Array distance = vector(distance_, N, M_DISTANCE);
+    evo::Array rand = vector(rand_, N + K, M_NICHE_RAND);
+    const int count = evo::int_value(count_);
+    evo::Output out = evo::Output::empty({count}, evo::Elem::i32);
+    std::vector<int> scratch((std::size_t)(3 * K + 2 * N + 1));
+    _niching(count, c, direction, distance.vector(N), rand.vector(N + K), evo::to_int(N), evo::to_int(K),
+             out.out_ivector(count), scratch.data());
+    return out.release();
+}
+
 const int kLine = __LINE__ + 1;
 PyObject* selection(evo::Args& a) {
     if (evo::is_step(a[STEP], "tournament")) return tournament(a[A], a[B], a[C], a[D]);
     if (evo::is_step(a[STEP], "order")) return order(a[A], a[B], a[C], a[D]);
+    if (evo::is_step(a[STEP], "niching")) return niching(a[A], a[B], a[C], a[D], a[E]);
     evo::fail(M_STEP);
 }
 

@@ -418,9 +418,14 @@ def test_the_compiled_variation_computes_each_entry_as_described(eta, prob):
     (("order", np.zeros(3), np.zeros(3), np.zeros(4)), "rand must be"),
     (("order", np.zeros(3), np.zeros(3), np.zeros(3), 4), "first must be"),
     (("order", np.zeros(3), np.zeros(3), np.zeros(3), 1.0), "first must be"),
+    (("niching", 3, np.zeros(2), np.array([0, 1]), np.zeros(2), np.zeros(4)), "count must be"),
+    (("niching", 1, np.array([-1.0, 0.0]), np.array([0, 1]), np.zeros(2), np.zeros(4)), "counts must be"),
+    (("niching", 1, np.zeros(2), np.array([0, 2]), np.zeros(2), np.zeros(4)), "index must be"),
+    (("niching", 1, np.zeros(2), np.array([0, 1]), np.zeros(3), np.zeros(4)), "distance must be"),
+    (("niching", 1, np.zeros(2), np.array([0, 1]), np.zeros(2), np.zeros(3)), "rand must be"),
 ])
 def test_the_compiled_steps_refuse_what_they_cannot_use(args, message):
-    call = _selection if args[0] in ("sort", "tournament", "order") else _variation
+    call = _selection if args[0] in ("sort", "tournament", "order", "niching") else _variation
     with pytest.raises(RuntimeError, match=message):
         call(*args)
 
@@ -446,6 +451,19 @@ def test_the_compiled_selection_picks_and_orders_as_its_numpy_description():
     want = np.lexsort((rand, -crowd, levels))
     assert np.array_equal(_selection("order", levels, crowd, rand), want)
     assert np.array_equal(_selection("order", levels, crowd, rand, 7), want[:7])
+    # niching: 30 rows over 6 directions (one without rows, one with members already)
+    index, distance = rng.integers(0, 5, 30), rng.choice([0.1, 0.2, 0.3], 30)
+    counts, keys = np.array([0, 2, 0, 1, 0, 0]), rng.random(36)
+    free, members, want = set(range(30)), counts.copy(), []
+    while len(want) < 25:
+        open_ = sorted({index[r] for r in free})
+        least = min(members[j] for j in open_)
+        for j in sorted((j for j in open_ if members[j] == least), key=lambda j: keys[30 + j])[:25 - len(want)]:
+            by = distance if members[j] == 0 else keys
+            want.append(min((r for r in free if index[r] == j), key=lambda r: (by[r], r)))
+            free.discard(want[-1])
+            members[j] += 1
+    assert _selection("niching", 25, counts, index, distance, keys).tolist() == want
 
 
 # Unclipped, rounding puts each of these results one ulp outside the box [-0.2, 0.9]: the clip

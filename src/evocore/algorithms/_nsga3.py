@@ -14,7 +14,7 @@ from evocore import associate
 from ._moead import simplex_lattice
 from ._nsga2 import _Elitist
 from ._shared import (Array, Callback, Evaluation, Result, _box, _count, _objectives_of,
-                      _offspring, _tournaments)
+                      _offspring, _selection, _tournaments)
 
 
 # Normalised values are clipped to this before the association: a huge value (an infinite
@@ -155,30 +155,10 @@ class NSGA3(_Elitist):
                  distance: Array) -> NDArray[np.intp]:
         """`count` members of the last front, each taken by the reference direction that has the
         fewest members so far (ties in random order): the closest to it when it has none yet,
-        else one at random."""
-        counts = counts.copy()
-        free = np.ones(len(index), bool)
-        chosen: list[NDArray[np.intp]] = []
-        while count > 0:
-            rows = np.flatnonzero(free)
-            niche = index[rows]
-            open_ = np.zeros(len(counts), bool)      # the directions with members left
-            open_[niche] = True
-            least = counts[open_].min()
-            niches = self._rng.permutation(np.flatnonzero(open_ & (counts == least)))[:count]
-            # each direction's member: the closest while it has none, else a random one
-            key = np.where(counts[niche] == 0, distance[rows], self._rng.random(len(rows)))
-            order = np.lexsort((key, niche))
-            sorted_ = niche[order]
-            head = np.ones(len(order), bool)
-            head[1:] = sorted_[1:] != sorted_[:-1]
-            heads = order[head]
-            picked = rows[heads[np.searchsorted(sorted_[head], niches)]]
-            free[picked] = False
-            counts[niches] += 1
-            chosen.append(picked)
-            count -= len(niches)
-        return np.concatenate(chosen)
+        else one at random.  Compiled (`_selection`)."""
+        rand = self._rng.random(len(index) + len(counts))     # a key per row, then per direction
+        chosen: NDArray[np.intp] = _selection("niching", count, counts, index, distance, rand)
+        return chosen
 
 
 
