@@ -26,6 +26,12 @@ from ._shared import (Array, Callback, Evaluation, Result, _Algorithm, _box, _co
 EPSILON_SHARE, EPSILON_END, EPSILON_POWER = 0.05, 0.2, 5.0
 # The most neighbours one child replaces.
 REPLACEMENTS = 2
+# From GAP_START of the generations on, a sub-problem whose solution is also an earlier one's
+# breeds a child in a gap of the archive instead: a point on the segment between two archive
+# members (in the box) that border a gap.  Each member's gap is the largest of those towards its
+# GAP_NEIGHBOURS nearest members (measured by the distance from their midpoint to the nearest
+# member); each child takes the member with the largest gap of GAP_TOURNAMENT drawn at random.
+GAP_START, GAP_NEIGHBOURS, GAP_TOURNAMENT = 0.5, 10, 4
 
 
 def simplex_lattice(M: int, H: int) -> Array:
@@ -130,7 +136,41 @@ class MOEAD(_Algorithm):
                          rng.integers(N, size=(N, 2)))
         X = self._X
         child = _sbx(X[mates[:, 0]], X[mates[:, 1]], rng, self.lb, self.ub, 20.0)[0]
-        return _polynomial_mutation(child, rng, self.lb, self.ub, 20.0)
+        child = _polynomial_mutation(child, rng, self.lb, self.ub, 20.0)
+        if self._AX is not None and len(self._AX) >= 3 and \
+                self.generation >= GAP_START * self.generations:
+            first = np.zeros(N, bool)
+            first[np.unique(self._work, axis=0, return_index=True)[1]] = True
+            repeats = np.flatnonzero(~first)
+            if len(repeats):
+                a, b = self._gaps(len(repeats))
+                AX = self._AX
+                child[repeats] = AX[a] + rng.random((len(repeats), 1)) * (AX[b] - AX[a])
+        return child
+
+    def _gaps(self, k: int) -> tuple[NDArray[Any], NDArray[Any]]:
+        """k pairs of archive members (rows of the archive, three or more) that border gaps, in
+        units of each objective's range.  A member's gap is the largest, over its nearest
+        members, of the distance from their midpoint to the nearest member (half their distance
+        when no member lies nearer the midpoint); each pair is the member with the largest gap
+        among GAP_TOURNAMENT drawn at random, and its partner across that gap.  On a front of
+        disconnected pieces the gaps between pieces are drawn too, but only by the few members
+        at their ends."""
+        F = self._Awork
+        n = len(F)
+        G = F / np.maximum(np.ptp(F, axis=0), np.finfo(float).tiny)
+        K = min(GAP_NEIGHBOURS, n - 1)
+        drawn = self._rng.integers(n, size=k * GAP_TOURNAMENT)
+        rows = np.arange(len(drawn))
+        D = polvane(G[drawn], G)
+        D[rows, drawn] = np.inf                             # not a member's own neighbour
+        near = np.argpartition(D, K - 1, axis=1)[:, :K]
+        middle = ((G[drawn][:, None, :] + G[near]) * 0.5).reshape(len(drawn) * K, -1)
+        empty = polvane(middle, G).min(axis=1).reshape(len(drawn), K)
+        partner = near[rows, np.argmax(empty, axis=1)]
+        best = np.argmax(empty.max(axis=1).reshape(k, GAP_TOURNAMENT), axis=1) \
+            + np.arange(0, k * GAP_TOURNAMENT, GAP_TOURNAMENT)
+        return drawn[best], partner[best]
 
     def _take(self, Y: Array, FY: Array, CVY: Array | None, bad: NDArray[np.bool_]) -> None:
         # the values the comparisons use (a row holding NaN loses by its infinite violation, not
@@ -299,9 +339,15 @@ def moead(problem: Callable[[Array], Evaluation], lb: ArrayLike, ub: ArrayLike, 
     is taken over the feasible solutions evaluated (over all of them while none is feasible),
     so that the weight vectors spread along the feasible front.  The archive returned holds
     more of the front than the population where several weight vectors share their best (the
-    ends of the pieces of a disconnected front).  A candidate whose objective values or
-    violations hold NaN replaces no candidate without NaN; ±inf objective values compare as
-    numbers.
+    ends of the pieces of a disconnected front).  From half of the generations on, a weight
+    vector whose solution is also another's (one of several whose optimum is the same end of a
+    piece) breeds its child in a gap of the archive instead: a random point of the segment
+    between two archive members, in the box, on either side of one of the largest gaps between
+    neighbouring members (in units of each objective's range).  Such a child fills steep or flat
+    pieces of a front, where the weight vectors' solutions differ in one objective by very little
+    and dominate one another; where the weight vectors cover the front, few solutions repeat
+    another late in a run and little changes.  A candidate whose objective values or violations
+    hold NaN replaces no candidate without NaN; ±inf objective values compare as numbers.
 
     Examples:
         >>> def constr(X):                  # f1 = x1, f2 = (1 + x2) / x1, two constraints
