@@ -10,7 +10,7 @@
 #include <algorithm>
 #include <cstdint>
 #include <cstring>
-#include <vector>
+#include <memory>
 
 namespace order {
 
@@ -100,14 +100,15 @@ inline void sort_items(Item* a, std::size_t n, Item* tmp = nullptr, std::uint32_
         std::sort(a, a + n, [](const Item& x, const Item& y) { return before(x, y); });
         return;
     }
-    std::vector<Item> own_items(tmp == nullptr ? n : 0);
-    std::vector<std::uint32_t> own_count(count == nullptr ? kCounts : 0);
-    if (tmp == nullptr) tmp = own_items.data();
-    if (count == nullptr) count = own_count.data();
+    // what the sort allocates is left uninitialised (radix() clears its counters)
+    std::unique_ptr<Item[]> own_items(tmp == nullptr ? new Item[n] : nullptr);
+    if (tmp == nullptr) tmp = own_items.get();
     if (n < detail::kWideFrom) {
-        detail::radix<8>(a, n, tmp, count);
+        std::uint32_t narrow[(std::size_t)detail::digits<8>() << 8];
+        detail::radix<8>(a, n, tmp, count != nullptr ? count : narrow);
     } else {
-        detail::radix<11>(a, n, tmp, count);
+        std::unique_ptr<std::uint32_t[]> own_count(count == nullptr ? new std::uint32_t[kCounts] : nullptr);
+        detail::radix<11>(a, n, tmp, count != nullptr ? count : own_count.get());
     }
 }
 
