@@ -43,9 +43,9 @@ from ._core import CASES, Mode, header, machine, print_table, run_case
 # The families in the order they run.  The rows that call NumPy's matrix product (distances) come
 # last but for the forms: its BLAS threads keep spinning for a while after each product and would
 # take the second core from the Parallel rows.
-from . import memory, aggregation, constraints, tamsen, velkor, sarnet, dominance, threads, distances, forms  # noqa: E402,I001
+from . import memory, aggregation, constraints, tamsen, velkor, sarnet, dominance, threads, distances, forms, runs  # noqa: E402,I001
 
-FAMILIES = (memory, aggregation, constraints, tamsen, velkor, sarnet, dominance, threads, distances, forms)
+FAMILIES = (memory, aggregation, constraints, tamsen, velkor, sarnet, dominance, threads, distances, forms, runs)
 
 
 def parser(prog=None, results=None):
