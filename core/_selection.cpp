@@ -30,6 +30,15 @@ int compare(double x, double y) {
 
 }  // namespace
 
+void _pairings(const double* keys, int rounds, int n, int* pairs, order::Item* items) {
+    for (int k = 0; k < rounds; ++k) {
+        const double* row = keys + (std::int64_t)k * n;
+        for (int i = 0; i < n; ++i) items[i] = {order::key(row[i]), i};
+        order::sort_items(items, (std::size_t)n);
+        for (int i = 0; i < n; ++i) pairs[(std::int64_t)k * n + i] = items[i].index;
+    }
+}
+
 void _tournament(const int* pairs, int count, const double* violation, const double* W, int m, const double* crowd,
                  int* winners) {
     const int half = (count + 1) / 2;

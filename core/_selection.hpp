@@ -1,6 +1,12 @@
 #pragma once
 
+#include "_order.hpp"
+
 // The selection of evocore.algorithms' elitist algorithms.
+
+// The row positions of keys (rounds x n) in increasing order of each row's keys (then position),
+// row after row, into pairs (rounds * n); `items` is scratch for n items.
+void _pairings(const double* keys, int rounds, int n, int* pairs, order::Item* items);
 
 // Binary tournaments between candidates a = pairs[2t] and b = pairs[2t + 1], t < count: a wins
 // when its violation is the smaller or equal one; when both violations are 0 and W is given

@@ -98,3 +98,18 @@ void _mutation(const double* X, int N, int d, const double* lb, const double* ub
         Y[e] = y;
     }
 }
+
+void _offspring(const double* P1, const double* P2, int n, int d, const double* lb, const double* ub,
+                const double* rand, int eta_c, double prob, int eta_m, int rows, double* Y, int* copies,
+                double* scratch) {
+    using i64 = std::int64_t;
+    _sbx(P1, P2, n, d, lb, ub, rand, eta_c, prob, scratch);
+    _mutation(scratch, rows, d, lb, ub, rand + (i64)n * (3 * (i64)d + 1), eta_m, Y);
+    for (int r = 0; r < rows; ++r) {
+        const double* y = Y + (i64)r * d;
+        const double* parent = r < n ? P1 + (i64)r * d : P2 + (i64)(r - n) * d;
+        int same = 1;
+        for (int j = 0; j < d; ++j) same &= y[j] == parent[j];
+        copies[r] = same;
+    }
+}

@@ -18,3 +18,12 @@ void _sbx(const double* P1, const double* P2, int n, int d, const double* lb, co
 // it mutates (< 1/d) and the step.
 void _mutation(const double* X, int N, int d, const double* lb, const double* ub, const double* rand, int eta,
                double* Y);
+
+// The children of the n pairs (P1[i], P2[i]): SBX as _sbx (crossover index eta_c, pairs crossed
+// with probability prob), then the first `rows` (n < rows <= 2n, first children then second
+// ones) mutated as _mutation (index eta_m) into Y; rand holds the n (3d + 1) numbers of the
+// crossover and then the rows * 2d of the mutation.  copies[r] is 1 when child r equals its
+// parent (P1[r], or P2[r - n]) in every variable, else 0.  `scratch` holds 2n * d values.
+void _offspring(const double* P1, const double* P2, int n, int d, const double* lb, const double* ub,
+                const double* rand, int eta_c, double prob, int eta_m, int rows, double* Y, int* copies,
+                double* scratch);

@@ -1,9 +1,11 @@
 // _selection: the selection steps of evocore.algorithms' elitist algorithms (not re-exported).
-//   _selection("tournament", pairs, violation, W=None, crowd=None) -> the winners (int32) of
-//       the binary tournaments pairs[2t] against pairs[2t + 1]: the winners of the even
-//       tournaments first, then those of the odd ones, so that the first half mates with the
-//       second.  pairs (coerced to int32) must index violation; W (a row of objective values a
-//       candidate) and crowd (a crowding distance each) come together or not at all.
+//   _selection("tournament", keys, violation, W=None, crowd=None, winners=None) -> the winners
+//       (int32) of `winners` binary tournaments (half the keys when None): the competitors are
+//       the rows of keys each sorted (the order of np.argsort, a tie by position), one after the
+//       other, tournament t being the (2t)-th against the (2t + 1)-th.  The winners of the even
+//       tournaments come first, then those of the odd ones, so that the first half mates with
+//       the second.  W (a row of objective values a candidate) and crowd (a crowding distance
+//       each) come together or not at all.
 //   _selection("order", levels, crowd, rand, first=None) -> the first `first` rows (int32; all
 //       of them when None) by increasing level, then decreasing crowding distance, then
 //       increasing rand, then index: those of NumPy's np.lexsort((rand, -crowd, levels)), NaN
@@ -36,7 +38,8 @@ EVOCORE_PARAMS(PARAMS);
 
 #define MESSAGES(ENTRY) \
     ENTRY(M_STEP, "error in _selection: step must be 'tournament', 'order' or 'niching'.") \
-    ENTRY(M_PAIRS, "error in _selection: pairs must be a 1-D Numpy ndarray of an even number of indices into violation.") \
+    ENTRY(M_KEYS, "error in _selection: keys must be a 2-D Numpy ndarray with one column per entry of violation.") \
+    ENTRY(M_WINNERS, "error in _selection: winners must be None or an int from 0 to half the number of keys.") \
     ENTRY(M_VIOLATION, "error in _selection: violation must be a 1-D Numpy ndarray.") \
     ENTRY(M_W, "error in _selection: W must be None or a 2-D Numpy ndarray with one row per entry of violation.") \
     ENTRY(M_CROWD, "error in _selection: crowd must be a 1-D Numpy ndarray with one entry per row, given with W.") \
@@ -58,14 +61,12 @@ evo::Array vector(PyObject* obj, Py_ssize_t n, int msg) {
     return evo::Array::coerce(obj, evo::Elem::f64, 1);
 }
 
-PyObject* tournament(PyObject* pairs_, PyObject* violation_, PyObject* W_, PyObject* crowd_) {
-    if (!evo::is_ndarray(pairs_) || evo::ndim_differs(pairs_, 1) || evo::length(pairs_) % 2) evo::fail(M_PAIRS);
-    evo::Array pairs = evo::Array::coerce(pairs_, evo::Elem::i32, 1);
+PyObject* tournament(PyObject* keys_, PyObject* violation_, PyObject* W_, PyObject* crowd_, PyObject* winners_) {
+    evo::require_ndarray(keys_, 2, M_KEYS);
+    evo::Array keys = evo::Array::coerce(keys_, evo::Elem::f64, 2);
     evo::Array violation = vector(violation_, -1, M_VIOLATION);
-    const Py_ssize_t N = violation.dim(0), count = pairs.dim(0);
-    const int* p = pairs.ivector(count);
-    for (Py_ssize_t i = 0; i < count; ++i)
-        if (p[i] < 0 || p[i] >= N) evo::fail(M_PAIRS);
+    const Py_ssize_t N = violation.dim(0), rounds = keys.dim(0);
+    if (keys.dim(1) != N) evo::fail(M_KEYS);
     evo::Array w, crowd;
     if (W_ != Py_None) {
         if (!evo::is_ndarray(W_) || evo::ndim_differs(W_, 2) || evo::length(W_) != N) evo::fail(M_W);
@@ -73,11 +74,21 @@ PyObject* tournament(PyObject* pairs_, PyObject* violation_, PyObject* W_, PyObj
     }
     if ((W_ == Py_None) != (crowd_ == Py_None)) evo::fail(M_CROWD);
     if (crowd_ != Py_None) crowd = vector(crowd_, N, M_CROWD);
+    Py_ssize_t count = rounds * N / 2;
+    if (winners_ != Py_None) {
+        if (!evo::is_int(winners_) || evo::int_sign_against(winners_, 0) < 0 ||
+            evo::int_sign_against(winners_, count) > 0)
+            evo::fail(M_WINNERS);
+        count = evo::int_value(winners_);
+    }
 
     const Py_ssize_t M = w ? w.dim(1) : 0;
-    evo::Output out = evo::Output::empty({count / 2}, evo::Elem::i32);
-    _tournament(p, evo::to_int(count / 2), violation.vector(N), w ? w.matrix(N, M) : nullptr, evo::to_int(M),
-                crowd ? crowd.vector(N) : nullptr, out.out_ivector(count / 2));
+    evo::Output out = evo::Output::empty({count}, evo::Elem::i32);
+    std::vector<int> pairs((std::size_t)(rounds * N));
+    std::vector<order::Item> items((std::size_t)N);
+    _pairings(keys.matrix(rounds, N), evo::to_int(rounds), evo::to_int(N), pairs.data(), items.data());
+    _tournament(pairs.data(), evo::to_int(count), violation.vector(N), w ? w.matrix(N, M) : nullptr, evo::to_int(M),
+                crowd ? crowd.vector(N) : nullptr, out.out_ivector(count));
     return out.release();
 }
 
@@ -125,7 +136,7 @@ PyObject* niching(PyObject* count_, PyObject* counts_, PyObject* index_, PyObjec
 
 const int kLine = __LINE__ + 1;
 PyObject* selection(evo::Args& a) {
-    if (evo::is_step(a[STEP], "tournament")) return tournament(a[A], a[B], a[C], a[D]);
+    if (evo::is_step(a[STEP], "tournament")) return tournament(a[A], a[B], a[C], a[D], a[E]);
     if (evo::is_step(a[STEP], "order")) return order(a[A], a[B], a[C], a[D]);
     if (evo::is_step(a[STEP], "niching")) return niching(a[A], a[B], a[C], a[D], a[E]);
     evo::fail(M_STEP);

@@ -261,7 +261,7 @@ inline constexpr Param optional_str(const char* name, const char* v) {
     return {name, {Default::Str, 0, 0.0, v}};
 }
 
-inline constexpr int kMaxParams = 8;
+inline constexpr int kMaxParams = 10;  // _variation's offspring step takes ten
 
 // A module's tables.  Its parameters and its messages are each written once, as a list of
 // ENTRY(NAME, value) items; EVOCORE_PARAMS and EVOCORE_MESSAGES make from the one list both the

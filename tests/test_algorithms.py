@@ -404,16 +404,22 @@ def test_the_compiled_variation_computes_each_entry_as_described(eta, prob):
     (("mutation", np.ones((2, 2)), np.ones((2, 2)), np.zeros(2), np.ones(2), np.ones((2, 4)), 20), "Y must be"),
     (("mutation", np.ones((2, 2)), None, np.zeros(3), np.ones(2), np.ones((2, 4)), 20), "lb and ub"),
     (("sbx", np.ones((2, 2)), np.ones((2, 2)), np.zeros(2), np.ones(2), np.ones((2, 4)), 20), "rand must be"),
-    (("mutation", np.ones((2, 2)), None, np.zeros(2), np.ones(2), np.ones((2, 4)), 2.5), "eta must be"),
-    (("mutation", np.ones((2, 2)), None, np.zeros(2), np.ones(2), np.ones((2, 4)), -1), "eta must be"),
+    (("mutation", np.ones((2, 2)), None, np.zeros(2), np.ones(2), np.ones((2, 4)), 2.5), "eta and eta_m must be"),
+    (("mutation", np.ones((2, 2)), None, np.zeros(2), np.ones(2), np.ones((2, 4)), -1), "eta and eta_m must be"),
     (("sbx", np.ones((2, 2)), np.ones((2, 2)), np.zeros(2), np.ones(2), np.ones((2, 7)), 20, "x"), "prob must be"),
+    (("offspring", np.ones((2, 2)), np.ones((2, 2)), np.zeros(2), np.ones(2), np.ones(18), 15, 0.9, 20, 5),
+     "rows must be"),
+    (("offspring", np.ones((2, 2)), np.ones((2, 2)), np.zeros(2), np.ones(2), np.ones(17), 15, 0.9, 20, 3),
+     "rand must be"),
+    (("offspring", np.ones((2, 2)), np.ones((2, 2)), np.zeros(2), np.ones(2), np.ones(26), 15, 0.9, 2.5, 3),
+     "eta and eta_m must be"),
     (("sort", np.zeros(2), np.zeros(2)), "step must be"),
-    (("tournament", np.array([0, 1, 2]), np.zeros(3)), "pairs must be"),
-    (("tournament", np.array([0, 3]), np.zeros(3)), "pairs must be"),
-    (("tournament", np.array([-1, 0]), np.zeros(3)), "pairs must be"),
-    (("tournament", np.array([0, 1]), np.zeros((3, 1))), "violation must be"),
-    (("tournament", np.array([0, 1]), np.zeros(3), np.zeros((2, 2)), np.zeros(3)), "W must be"),
-    (("tournament", np.array([0, 1]), np.zeros(3), np.zeros((3, 2))), "crowd must be"),
+    (("tournament", np.zeros(3), np.zeros(3)), "keys must be"),
+    (("tournament", np.zeros((2, 4)), np.zeros(3)), "keys must be"),
+    (("tournament", np.zeros((2, 3)), np.zeros((3, 1))), "violation must be"),
+    (("tournament", np.zeros((2, 3)), np.zeros(3), np.zeros((2, 2)), np.zeros(3)), "W must be"),
+    (("tournament", np.zeros((2, 3)), np.zeros(3), np.zeros((3, 2))), "crowd must be"),
+    (("tournament", np.zeros((2, 3)), np.zeros(3), None, None, 4), "winners must be"),
     (("order", np.zeros(3), np.zeros(2), np.zeros(3)), "crowd must be"),
     (("order", np.zeros(3), np.zeros(3), np.zeros(4)), "rand must be"),
     (("order", np.zeros(3), np.zeros(3), np.zeros(3), 4), "first must be"),
@@ -435,16 +441,17 @@ def test_the_compiled_selection_picks_and_orders_as_its_numpy_description():
     W = rng.integers(0, 3, (40, 2)).astype(float)       # ties and dominance both common
     crowd = rng.choice([0.0, -0.0, 0.5, 1.0, np.inf, np.nan], 40)
     violation = rng.choice([0.0, 0.0, 0.0, 1.0, 2.0, np.inf], 40)
-    pairs = rng.integers(0, 40, 400)
+    keys = rng.choice([0.1, 0.2, 0.3, 0.4, 0.5], (9, 40))     # ties: by position
+    pairs = np.argsort(keys, axis=1, kind="stable").ravel()[:340]
     a, b = pairs[0::2], pairs[1::2]
     no_worse, no_better = (W[a] <= W[b]).all(axis=1), (W[a] >= W[b]).all(axis=1)
     won = (no_worse & ~no_better) | ((no_worse | ~no_better) & (crowd[a] >= crowd[b]))
     won = np.where((violation[a] == 0) & (violation[b] == 0), won, violation[a] <= violation[b])
     winners = np.where(won, a, b)
-    assert np.array_equal(_selection("tournament", pairs, violation, W, crowd),
+    assert np.array_equal(_selection("tournament", keys, violation, W, crowd, 170),
                           np.concatenate((winners[0::2], winners[1::2])))
     winners = np.where(violation[a] <= violation[b], a, b)
-    assert np.array_equal(_selection("tournament", pairs, violation),
+    assert np.array_equal(_selection("tournament", keys, violation, None, None, 170),
                           np.concatenate((winners[0::2], winners[1::2])))
     levels = rng.choice([1.0, 2.0, np.inf], 40)
     rand = rng.choice([0.25, 0.5, np.nan], 40)          # ties left to the index
@@ -490,9 +497,11 @@ def test_polynomial_mutation_changes_about_one_variable_a_row_inside_the_box():
     changed = Y != X
     assert 0.22 < changed.mean() < 0.28 and (Y >= lb).all() and (Y <= ub).all()
     assert (Y[:500] >= lb).all() and changed[:500].any()
-    children, copies = algorithms._shared._offspring(X[:100], rng, lb, ub, 99, 15.0, 0.9, 20.0)
-    assert children.shape == (99, 4)
-    assert np.array_equal(copies, (children == X[:99]).all(axis=1))
+    R = rng.random(50 * 13 + 99 * 8)
+    children, copies = _variation("offspring", X[:50], X[50:100], lb, ub, R, 15.0, 0.9, 20.0, 99)
+    crossed = _variation("sbx", X[:50], X[50:100], lb, ub, R[:650].reshape(50, 13), 15.0, 0.9)
+    assert_bytes_equal(children, _variation("mutation", crossed[:99], None, lb, ub, R[650:].reshape(99, 8), 20.0))
+    assert np.array_equal(copies, (children == X[:99]).all(axis=1)) and copies.any()
 
 
 @pytest.mark.parametrize("near", [None, 2])

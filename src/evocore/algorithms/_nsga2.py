@@ -28,7 +28,6 @@ class _Elitist(_Algorithm):
         # the population: as told, the values its comparisons use, violations, fronts
         self._F = self._work = self._violation = self._level = np.empty(0)
         self._CV: Array | None = None
-        self._bad = np.zeros(0, bool)
         self._copies = 0.1           # the share of copies of a parent among recent children
         self._history: dict[str, list[Any]] = {"feasible": [], "nondominated": []}
 
@@ -51,7 +50,7 @@ class _Elitist(_Algorithm):
                 break
         else:
             children.append(batch[copies][:missing])
-        return np.concatenate(children)
+        return children[0] if len(children) == 1 else np.concatenate(children)
 
     def _children(self, count: int) -> tuple[Array, NDArray[np.bool_]]:
         """`count` children, and which of them are copies of their parent."""
@@ -67,12 +66,11 @@ class _Elitist(_Algorithm):
         else:
             X, F = np.concatenate((self._X, Y)), np.concatenate((self._F, FY))
             CV = None if CVY is None or self._CV is None else np.concatenate((self._CV, CVY))
-            bad = np.concatenate((self._bad, bad))
             work = F if clean else np.concatenate((self._work, work))
             violation = np.concatenate((self._violation, violation))
         levels = ndsort(F, CV, needNum=min(self.pop_size, len(F)))[0]
         keep = self._survivors(work, violation, levels)
-        self._X, self._F, self._bad, self._level = X[keep], F[keep], bad[keep], levels[keep]
+        self._X, self._F, self._level = X[keep], F[keep], levels[keep]
         self._work = self._F if clean else work[keep]
         self._violation = violation[keep]
         self._CV = None if CV is None else CV[keep]

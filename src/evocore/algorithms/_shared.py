@@ -151,6 +151,9 @@ def _split(out: Any) -> tuple[Any, Any]:
 def _unusable(F: Array, CV: Array | None) -> NDArray[np.bool_]:
     """The rows holding NaN in their objective values or violations: infeasible with an
     infinite violation, worse than every row without NaN."""
+    # the minimum is NaN exactly when a value is: one pass over the values when none is
+    if not (F.size and np.isnan(F.min())) and not (CV is not None and CV.size and np.isnan(CV.min())):
+        return np.zeros(len(F), bool)
     bad = np.isnan(F).any(axis=1, out=np.empty(len(F), bool))
     if CV is not None:
         bad |= np.isnan(CV).any(axis=1)
@@ -215,16 +218,13 @@ def _offspring(P: Array, rng: np.random.Generator, lb: Array, ub: Array, rows: i
     """`rows` children of the pairs (P[i], P[n + i]) of the 2n parents P: both children of each
     pair by simulated binary crossover (the first children of all pairs, then the second ones),
     then polynomial mutation; and which of them are copies of their parent (neither crossed nor
-    changed by the mutation).  The uniform numbers of both steps are drawn at once, those of the
-    crossover first."""
+    changed by the mutation).  Compiled in one call (`_variation`), from uniform numbers drawn at
+    once, those of the crossover first."""
     n, d = len(P) // 2, P.shape[1]
-    cut = n * (3 * d + 1)
-    rand = rng.random(cut + rows * 2 * d)
-    crossed = _variation("sbx", P[:n], P[n:], lb, ub, rand[:cut].reshape(n, 3 * d + 1), eta_c,
-                         prob_c)[:rows]
-    children: Array = _variation("mutation", crossed, None, lb, ub,
-                                 rand[cut:].reshape(rows, 2 * d), eta_m)
-    return children, (children == P[:rows]).all(axis=1)
+    rand = rng.random(n * (3 * d + 1) + rows * 2 * d)
+    children, copies = _variation("offspring", P[:n], P[n:], lb, ub, rand, eta_c, prob_c, eta_m,
+                                  rows)
+    return children, copies != 0
 
 
 def _tournaments(rng: np.random.Generator, violation: Array, winners: int,
@@ -237,8 +237,8 @@ def _tournaments(rng: np.random.Generator, violation: Array, winners: int,
     ones: the first half mates with the second.  Compiled (`_selection`)."""
     population = len(violation)
     rounds = -(-2 * winners // population)
-    pairs = np.argsort(rng.random((rounds, population)), axis=1).ravel()[:2 * winners]
-    parents: NDArray[np.int32] = _selection("tournament", pairs, violation, W, crowd)
+    parents: NDArray[np.int32] = _selection("tournament", rng.random((rounds, population)),
+                                            violation, W, crowd, winners)
     return parents
 
 
