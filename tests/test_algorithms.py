@@ -436,6 +436,23 @@ def test_the_compiled_steps_refuse_what_they_cannot_use(args, message):
         call(*args)
 
 
+EMPTY = np.empty(0)
+
+
+@pytest.mark.parametrize("call,args,shapes", [
+    (_selection, ("order", EMPTY, EMPTY, EMPTY, 0), [(0,)]),
+    (_selection, ("tournament", np.empty((1, 0)), EMPTY, np.empty((0, 2)), EMPTY), [(0,)]),
+    (_selection, ("niching", 0, np.zeros(3), np.empty(0, int), EMPTY, np.zeros(3)), [(0,)]),
+    (_variation, ("offspring", np.empty((0, 3)), np.empty((0, 3)), np.zeros(3), np.ones(3), EMPTY, 15, 0.9, 20, 0),
+     [(0, 3), (0,)]),
+    (_variation, ("offspring", np.empty((2, 0)), np.empty((2, 0)), EMPTY, EMPTY, np.zeros(2), 15, 0.9, 20, 3),
+     [(3, 0), (3,)]),
+])
+def test_the_compiled_steps_take_what_has_no_rows_or_no_columns(call, args, shapes):
+    out = call(*args)
+    assert [a.shape for a in (out if isinstance(out, tuple) else (out,))] == shapes
+
+
 def test_the_compiled_selection_picks_and_orders_as_its_numpy_description():
     rng = np.random.default_rng(5)
     W = rng.integers(0, 3, (40, 2)).astype(float)       # ties and dominance both common
