@@ -123,7 +123,7 @@ PyObject* niching(PyObject* count_, PyObject* counts_, PyObject* index_, PyObjec
         if (direction[r] < 0 || direction[r] >= K) evo::fail(M_INDEX);
     const double* c = counts.vector(K);
     for (Py_ssize_t j = 0; j < K; ++j)
-        if (!(c[j] >= 0.0 && c[j] <= (double)INT32_MAX)) evo::fail(M_COUNTS);
+        if (!(c[j] >= 0.0 && c[j] <= (double)INT32_MAX - (double)N)) evo::fail(M_COUNTS);  // room for N more
     evo::Array distance = vector(distance_, N, M_DISTANCE);
     evo::Array rand = vector(rand_, N + K, M_NICHE_RAND);
     const int count = evo::int_value(count_);

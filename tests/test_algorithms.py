@@ -426,6 +426,7 @@ def test_the_compiled_variation_computes_each_entry_as_described(eta, prob):
     (("order", np.zeros(3), np.zeros(3), np.zeros(3), 1.0), "first must be"),
     (("niching", 3, np.zeros(2), np.array([0, 1]), np.zeros(2), np.zeros(4)), "count must be"),
     (("niching", 1, np.array([-1.0, 0.0]), np.array([0, 1]), np.zeros(2), np.zeros(4)), "counts must be"),
+    (("niching", 1, np.array([0.0, 2.0**31 - 2]), np.array([0, 1]), np.zeros(2), np.zeros(4)), "counts must be"),
     (("niching", 1, np.zeros(2), np.array([0, 2]), np.zeros(2), np.zeros(4)), "index must be"),
     (("niching", 1, np.zeros(2), np.array([0, 1]), np.zeros(3), np.zeros(4)), "distance must be"),
     (("niching", 1, np.zeros(2), np.array([0, 1]), np.zeros(2), np.zeros(3)), "rand must be"),
