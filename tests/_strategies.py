@@ -616,3 +616,55 @@ ARGUMENTS = {
     "associate": associate_args(),
     "build": st.just([]),
 }
+
+
+# ---- the private steps of evocore.algorithms ------------------------------------------------------------
+
+
+def _arg(draw, shape, values=None, dtype=np.float64, fit=False):
+    """Mostly a plain C-ordered array of `shape` with values from `values` and [0, 1); unless
+    `fit`, now and then a neighbouring shape, an array of any kind and layout, or a wild value."""
+    if not fit:
+        shape = [size_near(draw, n) for n in shape]
+    kind = 0 if fit else draw(st.integers(0, 7))
+    if kind < 6:
+        rng = np.random.default_rng(draw(seeds))
+        a = rng.random(shape)
+        if values:
+            a = np.where(rng.random(shape) < 0.5, rng.choice(values, shape), a)
+        return a.astype(dtype)
+    return draw(arrays(shape, dtype, values)) if kind == 6 else draw(wild)
+
+
+@st.composite
+def private_step_args(draw):
+    """(module name, positional arguments) of a call of _variation or _selection: in half of the
+    calls shapes that fit together (with values that may still be out of range), in the others
+    now and then a shape that does not fit or a value of the wrong kind."""
+    n, d, k = draw(dims), draw(dims), draw(dims)
+    fit = draw(st.booleans())
+
+    def arg(shape, values=None, dtype=np.float64):
+        return _arg(draw, shape, values, dtype, fit)
+
+    def value(strategy):
+        return draw(strategy) if fit else maybe_wild(draw, strategy)
+    step = draw(st.sampled_from(["sbx", "mutation", "offspring", "tournament", "order", "niching"]))
+    if step in ("sbx", "mutation", "offspring"):
+        rows = draw(st.integers(0, 2 * n) if fit else st.integers(-1, 2 * n + 1))
+        rand = {"sbx": (n, 3 * d + 1), "mutation": (n, 2 * d), "offspring": (n * (3 * d + 1) + max(rows, 0) * 2 * d,)}
+        args = [step, arg((n, d), [0.0, 1.0]), None if step == "mutation" else arg((n, d), [0.0, 1.0]),
+                arg((d,), [0.0, -1.0]), arg((d,), [1.0, 2.0]), arg(rand[step], [0.0, 0.5, 0.99]),
+                value(st.sampled_from([0, 15, 20, 1000])), value(st.sampled_from([0.0, 0.9, 1.0]))]
+        if step == "offspring":
+            args += [value(st.sampled_from([0, 20])), value(st.just(rows))]
+        return "_variation", args
+    if step == "tournament":
+        rounds = draw(st.integers(0, 2))
+        return "_selection", [step, arg((rounds, n)), arg((n,), [0.0, 1.0]), arg((n, d), [0.0, 1.0]), arg((n,)),
+                              value(st.integers(0, rounds * n // 2))]
+    if step == "order":
+        return "_selection", [step, arg((n,), [1.0, 2.0, INF]), arg((n,), [0.0, INF, NAN]), arg((n,)),
+                              value(st.integers(0, n))]
+    return "_selection", [step, value(st.integers(0, n)), arg((k,), [0.0, 1.0, 2.0]),
+                          arg((n,), list(range(max(k, 1))), np.int64), arg((n,)), arg((n + k,))]

@@ -8,7 +8,9 @@ import threading
 
 import numpy as np
 import pytest
+from hypothesis import HealthCheck, given, settings
 
+import _strategies as S
 import evocore
 from _support import assert_bytes_equal
 
@@ -435,6 +437,19 @@ def test_the_compiled_steps_refuse_what_they_cannot_use(args, message):
     call = _selection if args[0] in ("sort", "tournament", "order", "niching") else _variation
     with pytest.raises(RuntimeError, match=message):
         call(*args)
+
+
+@settings(max_examples=400, derandomize=True, deadline=None,
+          suppress_health_check=[HealthCheck.too_slow, HealthCheck.data_too_large, HealthCheck.filter_too_much])
+@given(S.private_step_args())
+def test_the_compiled_steps_return_or_raise_and_leave_their_arguments_alone(call):
+    module, args = call
+    before = [(a.tobytes(), a.shape, a.dtype) for a in args if isinstance(a, np.ndarray) and a.dtype != object]
+    try:
+        {"_variation": _variation, "_selection": _selection}[module](*args)
+    except Exception:
+        pass
+    assert [(a.tobytes(), a.shape, a.dtype) for a in args if isinstance(a, np.ndarray) and a.dtype != object] == before
 
 
 EMPTY = np.empty(0)
