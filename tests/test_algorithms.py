@@ -439,6 +439,7 @@ def test_the_compiled_steps_refuse_what_they_cannot_use(args, message):
         call(*args)
 
 
+@pytest.mark.filterwarnings("ignore::numpy.exceptions.ComplexWarning")   # complex arrays handed in
 @settings(max_examples=400, derandomize=True, deadline=None,
           suppress_health_check=[HealthCheck.too_slow, HealthCheck.data_too_large, HealthCheck.filter_too_much])
 @given(S.private_step_args())
