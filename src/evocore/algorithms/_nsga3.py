@@ -129,7 +129,12 @@ class NSGA3(_Elitist):
         # generation's extremes
         candidates = work[first] if self._extremes is None else \
             np.concatenate((self._extremes, work[first]))
-        asf = ((candidates - z)[:, None, :] / AXES[M][None, :, :]).max(axis=2)
+        # asf[i, j]: the largest of (candidates[i] - z) / AXES[M][j]; the maximum over the last
+        # axis taken one column at a time (NumPy's reduction over a short last axis is slow)
+        scaled = (candidates - z)[:, None, :] / AXES[M][None, :, :]
+        asf = scaled[:, :, 0]
+        for k in range(1, M):
+            asf = np.maximum(asf, scaled[:, :, k])
         self._extremes = candidates[asf.argmin(axis=0)]
         E = self._extremes - z
         nadir = None
