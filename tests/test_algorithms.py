@@ -453,6 +453,17 @@ def test_the_compiled_steps_return_or_raise_and_leave_their_arguments_alone(call
     assert [(a.tobytes(), a.shape, a.dtype) for a in args if isinstance(a, np.ndarray) and a.dtype != object] == before
 
 
+@pytest.mark.parametrize("A", [
+    np.array([[1.0, 2.0], [0.0, 2.0], [1.0, 2.0], [-0.0, 2.0], [1.0, 1.0], [1.0, 2.0]]),   # repeats, both zeros
+    np.random.default_rng(3).integers(0, 3, (60, 3)).astype(float),
+    np.empty((0, 2)),
+])
+def test_the_first_of_equal_rows_are_those_np_unique_finds(A):
+    want = np.zeros(len(A), bool)
+    want[np.unique(A, axis=0, return_index=True)[1]] = True
+    assert np.array_equal(algorithms._shared._first_rows(A), want)
+
+
 EMPTY = np.empty(0)
 
 

@@ -13,9 +13,9 @@ from numpy.typing import ArrayLike, NDArray
 
 from evocore import druvik, ndsort, ornavi, polvane, quelan
 
-from ._shared import (Array, Callback, Evaluation, Result, _Algorithm, _box, _count, _history,
-                      _initial, _objectives_of, _violation, _polynomial_mutation, _probability, _sbx,
-                      _working)
+from ._shared import (Array, Callback, Evaluation, Result, _Algorithm, _box, _count, _first_rows,
+                      _history, _initial, _objectives_of, _violation, _polynomial_mutation,
+                      _probability, _sbx, _working)
 
 
 # Constraints by an epsilon level: candidates whose violations are both at most the level, or
@@ -139,9 +139,7 @@ class MOEAD(_Algorithm):
         child = _polynomial_mutation(child, rng, self.lb, self.ub, 20.0)
         if self._AX is not None and len(self._AX) >= 3 and \
                 self.generation >= GAP_START * self.generations:
-            first = np.zeros(N, bool)
-            first[np.unique(self._work, axis=0, return_index=True)[1]] = True
-            repeats = np.flatnonzero(~first)
+            repeats = np.flatnonzero(~_first_rows(self._work))
             if len(repeats):
                 a, b = self._gaps(len(repeats))
                 AX = self._AX
@@ -244,9 +242,7 @@ class MOEAD(_Algorithm):
             Y, FY = np.concatenate((self._AX, Y)), np.concatenate((self._AF, FY))
             work = np.concatenate((self._Awork, work))
             CVY = None if CVY is None or self._ACV is None else np.concatenate((self._ACV, CVY))
-        keep = np.zeros(len(work), bool)
-        keep[np.unique(work, axis=0, return_index=True)[1]] = True
-        keep &= ndsort(work)[0] == 1
+        keep = _first_rows(work) & (ndsort(work)[0] == 1)
         rows = np.flatnonzero(keep)
         if len(rows) > len(self._W):
             rows = rows[self._thinned(work[rows])]

@@ -160,6 +160,20 @@ def _unusable(F: Array, CV: Array | None) -> NDArray[np.bool_]:
     return bad
 
 
+def _first_rows(A: Array) -> NDArray[np.bool_]:
+    """Which rows of A are the first of their values (compared as numbers, -0.0 equal to 0.0):
+    what np.unique(A, axis=0, return_index=True) finds, without its comparison of structured
+    rows, which NumPy 2.5 turns into a TypeError when Ctrl-C interrupts it."""
+    first = np.zeros(len(A), bool)
+    if len(A):
+        order = np.lexsort(A.T[::-1])           # stable: equal rows in their order
+        S = A[order]
+        new = np.ones(len(A), bool)
+        np.any(S[1:] != S[:-1], axis=1, out=new[1:])
+        first[order[new]] = True
+    return first
+
+
 def _violation(CV: Array | None, bad: NDArray[np.bool_]) -> Array:
     """Each row's summed positive violation (fendrik), +inf for the rows holding NaN."""
     v = np.zeros(len(bad)) if CV is None else fendrik(CV)[:, 0]
